@@ -1,0 +1,63 @@
+# Settings for the cross build: compiler flags, widl, and running tests under Wine.
+
+add_compile_options(-Wall -Wextra -Wno-unknown-pragmas)
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+# Static runtime: a Windows server has no libstdc++/libgcc/winpthread DLLs.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# --- Wine -----------------------------------------------------------------------
+find_program(VELA_WINE NAMES wine wine64 HINTS /usr/lib/wine)
+find_program(VELA_WINESERVER NAMES wineserver wineserver64 HINTS /usr/lib/wine)
+set(VELA_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Private Wine prefix of this build")
+configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-exec.in ${CMAKE_BINARY_DIR}/wine-exec @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-stop.in ${CMAKE_BINARY_DIR}/wine-stop @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-exec)
+set(VELA_WINE_EXEC ${CMAKE_BINARY_DIR}/wine-exec)
+
+# --- IDL --------------------------------------------------------------------------
+# widl needs stdole2.tlb to resolve importlib; Wine ships it.
+set(VELA_IDL_DIR ${CMAKE_BINARY_DIR}/idl)
+file(MAKE_DIRECTORY ${VELA_IDL_DIR})
+find_file(VELA_STDOLE2 stdole2.tlb
+  PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+configure_file(${VELA_STDOLE2} ${VELA_IDL_DIR}/stdole2.tlb COPYONLY)
+set(VELA_WIDL_INCLUDE /usr/include/wine/wine/windows)
+
+# vela_idl(<name>): compiles src/idl/<name>.idl into <name>.h, <name>_i.c and <name>.tlb.
+function(vela_idl name)
+  set(idl ${CMAKE_SOURCE_DIR}/src/idl/${name}.idl)
+  set(base ${VELA_IDL_DIR}/${name})
+  set(widl ${VELA_WIDL} -I${VELA_WIDL_INCLUDE} -I${CMAKE_SOURCE_DIR}/src/idl -L${VELA_IDL_DIR} ${VELA_WIDL_TARGET})
+  add_custom_command(
+    OUTPUT ${base}.h ${base}_i.c ${base}.tlb
+    COMMAND ${widl} -h -o ${base}.h ${idl}
+    COMMAND ${widl} -u -o ${base}_i.c ${idl}
+    COMMAND ${widl} -t -o ${base}.tlb ${idl}
+    DEPENDS ${idl}
+    COMMENT "widl ${name}.idl"
+    VERBATIM)
+  add_custom_target(${name}_idl DEPENDS ${base}.h ${base}_i.c ${base}.tlb)
+endfunction()
+
+# --- Tests --------------------------------------------------------------------------
+# Every test that runs under Wine requires the fixture "wine"; its cleanup stops the
+# persistent wineserver and removes the prefix at the end of the run.
+add_test(NAME wine.stop COMMAND ${CMAKE_BINARY_DIR}/wine-stop)
+set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+include(GoogleTest)
+
+# vela_gtest(<target> sources...): a GoogleTest program run under Wine by CTest.
+function(vela_gtest target)
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE gtest gmock)
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "VELA_WINEPREFIX=${VELA_WINEPREFIX}")
+endfunction()

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test VeladcomClient.
+# Safe to run again: packages already present are skipped by apt.
+set -euo pipefail
+
+packages=(
+  mingw-w64 mingw-w64-tools   # cross compilers for x86_64 and i686, widl
+  wine64 libwine-dev          # COM runtime for the tests, and the system .idl files
+  cmake ninja-build googletest
+  clang libclang-rt-14-dev    # native sanitizer and libFuzzer builds
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,81 @@
+// BIND zone and service commands, forwarded to the agent's BindDnsAdmin class. The
+// agent reports their outcome only through the result value: no error text is fetched.
+#include "access/Commands.h"
+
+namespace vela {
+
+using BindConnection = RemoteConnection<IBindDnsAdmin>;
+
+STDMETHODIMP CVelaServerAccess::CBindDNSDomain(BSTR RemoteHost, BSTR DomainName, BSTR IPAddress, short* pVal) noexcept
+{
+    return Forward<IBindDnsAdmin>(
+        commands::CBindDNSDomain, RemoteHost, {DomainName},
+        [&](BindConnection& bind) {
+            return bind->CBindDNSDomain(DomainName, IPAddress, m_resellersoaEnabled, CopyOf(m_resellerns1).get(),
+                                        CopyOf(m_resellerns2).get(), CopyOf(m_resellersoamail).get(), &m_nResult);
+        },
+        ValueOrZero(pVal, m_nResult));
+}
+
+STDMETHODIMP CVelaServerAccess::CreateBindARecord(BSTR RemoteHost, BSTR DomainName, BSTR hostname, BSTR IPAddress,
+                                                  short* pVal) noexcept
+{
+    return Forward<IBindDnsAdmin>(
+        commands::CreateBindARecord, RemoteHost, {DomainName},
+        [&](BindConnection& bind) { return bind->CreateBindARecord(DomainName, hostname, IPAddress, &m_nResult); },
+        ValueOrZero(pVal, m_nResult));
+}
+
+STDMETHODIMP CVelaServerAccess::CreateBindMXRecord(BSTR RemoteHost, BSTR DomainName, BSTR hostname,
+                                                   short* pVal) noexcept
+{
+    return Forward<IBindDnsAdmin>(
+        commands::CreateBindMXRecord, RemoteHost, {DomainName},
+        [&](BindConnection& bind) { return bind->CreateBindMXRecord(DomainName, hostname, &m_nResult); },
+        ValueOrZero(pVal, m_nResult));
+}
+
+STDMETHODIMP CVelaServerAccess::DeleteBindSoa(BSTR RemoteHost, BSTR DomainName, short* pVal) noexcept
+{
+    return Forward<IBindDnsAdmin>(
+        commands::DeleteBindSoa, RemoteHost, {DomainName},
+        [&](BindConnection& bind) { return bind->DeleteBindSoa(DomainName, &m_nResult); },
+        ValueOrZero(pVal, m_nResult));
+}
+
+STDMETHODIMP CVelaServerAccess::DeleteBindARec(BSTR RemoteHost, BSTR DomainName, BSTR hostname, short* pVal) noexcept
+{
+    return Forward<IBindDnsAdmin>(
+        commands::DeleteBindARec, RemoteHost, {DomainName},
+        [&](BindConnection& bind) { return bind->DeleteBindARec(DomainName, hostname, &m_nResult); },
+        ValueOrZero(pVal, m_nResult));
+}
+
+STDMETHODIMP CVelaServerAccess::DeleteBindMX(BSTR RemoteHost, BSTR DomainName, BSTR hostname, short* pVal) noexcept
+{
+    return Forward<IBindDnsAdmin>(
+        commands::DeleteBindMX, RemoteHost, {DomainName},
+        [&](BindConnection& bind) { return bind->DeleteBindMX(DomainName, hostname, &m_nResult); },
+        ValueOrZero(pVal, m_nResult));
+}
+
+STDMETHODIMP CVelaServerAccess::ControlService(BSTR RemoteHost, BSTR Action, BSTR ServiceName, short* pVal) noexcept
+{
+    // The service's status is not a zone result: it leaves m_nResult alone.
+    short status = 0;
+    return Forward<IBindDnsAdmin>(
+        commands::ControlService, RemoteHost, {Action, ServiceName},
+        [&](BindConnection& bind) { return bind->ControlService(Action, ServiceName, &status); },
+        ValueOrZero(pVal, status));
+}
+
+STDMETHODIMP CVelaServerAccess::CreateBindSPFRecord(BSTR RemoteHost, BSTR DomainName, BSTR SPFRecord,
+                                                    short* pVal) noexcept
+{
+    return Forward<IBindDnsAdmin>(
+        commands::CreateBindSPFRecord, RemoteHost, {DomainName},
+        [&](BindConnection& bind) { return bind->CreateBindSPFRecord(DomainName, SPFRecord, &m_nResult); },
+        ValueOrZero(pVal, m_nResult));
+}
+
+} // namespace vela

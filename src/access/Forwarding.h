@@ -1,0 +1,180 @@
+// The forwarding procedure that every command method runs, written once. A command
+// method supplies only its own choices: a Command (below), its action-text
+// placeholders, the exchange with the remote object (settings, then the main call) and
+// what its out-value receives on success and on failure.
+#pragma once
+
+#include "access/VelaServerAccess.h"
+#include "common/Format.h"
+#include "remote/RemoteConnection.h"
+#include "remote/Text.h"
+
+#include <type_traits>
+
+namespace vela {
+
+enum class HostName {
+    AsReceived, // the caller's BSTR itself
+    Widened,    // a new BSTR widened back from its narrowed copy
+};
+
+enum class ErrorTarget {
+    Member,    // the remote error text goes to m_strError, which strError reports
+    CallLocal, // the remote error text only decides the log record; m_strError is untouched
+    Success,   // no error text is fetched; m_strError becomes "Success"
+};
+
+// When the main call's HRESULT decides between success and the failure path.
+enum class TestPoint {
+    AfterCall,          // right after the main call
+    AfterErrorText,     // after the remote error text has been fetched
+    ErrorTextHResult,   // the error-text fetch's own HRESULT is tested; the main call's is not
+    AfterOutValue,      // after the out-value has been set
+};
+
+struct Command {
+    const char* action; // template whose first placeholder is the host; null: no action text
+    HostName host;
+    ErrorTarget errorTarget;
+    TestPoint test;
+    bool logged = true;
+};
+
+constexpr const char kOperationSuccessful[] = "Operation Successful";
+constexpr const char kOperationFailed[] = "Operation Failed : Error is '%s'";
+constexpr const char kSuccess[] = "Success";
+
+// --- Out-values ------------------------------------------------------------------------
+// Each writes only through a non-null out-pointer: a caller that passes none gets nothing.
+
+// Handed straight to the remote agent, which alone writes it.
+struct HandedThrough {
+    void Succeeded() noexcept {}
+    void Failed(const std::string&) noexcept {}
+};
+
+// `onSuccess` (1 or a result value) when the command completes, `onFailure` otherwise.
+template <typename T>
+struct SetValue {
+    T* out;
+    const T& onSuccess;
+    const T& onFailure;
+    void Succeeded() noexcept
+    {
+        if (out) *out = onSuccess;
+    }
+    void Failed(const std::string&) noexcept
+    {
+        if (out) *out = onFailure;
+    }
+};
+
+inline const short kOne = 1;
+inline const short kZero = 0;
+
+inline SetValue<short> OneOrZero(short* out) noexcept { return {out, kOne, kZero}; }
+inline SetValue<short> ValueOrZero(short* out, const short& value) noexcept { return {out, value, kZero}; }
+
+// A copy of a text the remote agent returned; on failure, the error text itself.
+struct TextOrErrorText {
+    BSTR* out;
+    const unique_bstr& received;
+    void Succeeded()
+    {
+        if (!out) return;
+        const BSTR text = received.get();
+        *out = ::SysAllocStringLen(text, text ? ::SysStringLen(text) : 0);
+        if (!*out) throw std::bad_alloc();
+    }
+    void Failed(const std::string& errorText)
+    {
+        if (!out) return;
+        ::SysFreeString(*out); // a copy made before the failure was raised
+        *out = nullptr;
+        *out = Widen(errorText).release();
+    }
+};
+
+// --- Procedure ---------------------------------------------------------------------------
+
+template <typename Interface>
+constexpr bool kHasErrorText = !std::is_same_v<Interface, IBindDnsAdmin>;
+
+// An action-text placeholder after the host: a caller's text, or a number.
+class Placeholder {
+public:
+    Placeholder(BSTR text) noexcept : m_text(text), m_isText(true) {}
+    Placeholder(long number) noexcept : m_number(number) {}
+    std::string Text() const { return m_isText ? Narrow(m_text) : std::string(); }
+    bool IsText() const noexcept { return m_isText; }
+    long Number() const noexcept { return m_number; }
+
+private:
+    BSTR m_text = nullptr;
+    long m_number = 0;
+    bool m_isText = false;
+};
+
+std::string ActionText(const Command& command, BSTR host, std::initializer_list<Placeholder> placeholders);
+
+// A copy of a caller's BSTR that passes through the ANSI code page, as the mail and
+// maintenance commands hand their texts on.
+inline unique_bstr Rewiden(BSTR text) { return Widen(Narrow(text)); }
+
+// A stored setting handed on as a fresh BSTR: a text never put goes as an empty one.
+inline unique_bstr CopyOf(const unique_bstr& stored)
+{
+    const BSTR text = stored.get();
+    unique_bstr copy(::SysAllocStringLen(text, text ? ::SysStringLen(text) : 0));
+    if (!copy) throw std::bad_alloc();
+    return copy;
+}
+
+template <typename Interface, typename Exchange, typename Out>
+HRESULT CVelaServerAccess::Forward(const Command& command, BSTR host, std::initializer_list<Placeholder> placeholders,
+                                   Exchange&& exchange, Out out) noexcept
+{
+    return ComBoundary([&]() -> HRESULT {
+        std::string action = ActionText(command, host, placeholders);
+        std::string result = kOperationSuccessful;
+        std::string localError;
+        std::string& errorText = command.errorTarget == ErrorTarget::CallLocal ? localError : m_strError;
+        try {
+            RemoteConnection<Interface> connection;
+            unique_bstr widenedHost;
+            if (command.host == HostName::Widened) widenedHost = Rewiden(host);
+            connection.Open(command.host == HostName::Widened ? widenedHost.get() : host);
+
+            const HRESULT hr = exchange(connection);
+            if (command.test == TestPoint::AfterCall) RAISE_IF_FAILED(hr);
+
+            if (command.errorTarget == ErrorTarget::Success) {
+                errorText = kSuccess;
+            } else if constexpr (kHasErrorText<Interface>) {
+                unique_bstr remoteError;
+                const HRESULT errorHr = connection->get_strError(remoteError.put());
+                if (command.test == TestPoint::ErrorTextHResult) RAISE_IF_FAILED(errorHr);
+                if (command.test == TestPoint::AfterErrorText) RAISE_IF_FAILED(hr);
+                errorText = Narrow(remoteError.get());
+            }
+
+            out.Succeeded();
+            if (command.test == TestPoint::AfterOutValue) RAISE_IF_FAILED(hr);
+
+            // A remote error text with a successful HRESULT still counts as failed in the log.
+            if (command.errorTarget != ErrorTarget::Success && !errorText.empty())
+                result = Format(kOperationFailed, {errorText});
+            if (command.logged) m_log.Log(action, result);
+            connection.Release();
+        } catch (const Failure& failure) {
+            // The connection was released as the failure left the block.
+            errorText = failure.ErrorText();
+            out.Failed(errorText);
+            result = Format(kOperationFailed, {errorText});
+            if (command.logged) m_log.Log(std::move(action), std::move(result));
+        }
+        return S_OK;
+    });
+}
+
+} // namespace vela

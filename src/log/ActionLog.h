@@ -1,0 +1,47 @@
+// The CSV action log: one record per forwarded command, appended to a file shared by
+// every object (and every process) that logs there. Logging never fails a command; its
+// own failures are only remembered in the last-error text.
+#pragma once
+
+#include "common/Unique.h"
+
+#include <string>
+
+namespace vela {
+
+class CActionLog {
+public:
+    CActionLog() noexcept = default;
+    CActionLog(const CActionLog&) = delete;
+    CActionLog& operator=(const CActionLog&) = delete;
+    virtual ~CActionLog();
+
+    // Opens (or creates, with its header line) the file at `path`. Ignored when open.
+    void Open(std::string path) noexcept;
+
+    // Appends "date,time,action,comments,\r\n" in one write at the end of the file.
+    // False when nothing was written; a failed write closes the log for good.
+    bool Log(std::string action, std::string comments) noexcept;
+
+    bool IsOpen() const noexcept { return m_file.is_valid(); }
+    const std::string& LastError() const noexcept { return m_lastError; }
+    const std::string& Path() const noexcept { return m_path; }
+
+private:
+    // Lets tests swap the handle for one that refuses writes.
+    friend struct ActionLogTestAccess;
+
+    void RecordError(const std::string& message, DWORD code) noexcept;
+    void CloseAfterFailure() noexcept;
+
+    std::string m_lastError;
+    std::string m_path;
+    unique_handle m_file;
+};
+
+// The record line for `time`, without writing it anywhere.
+std::string FormatLogRecord(const SYSTEMTIME& time, const std::string& action, const std::string& comments);
+
+constexpr const char kLogHeader[] = "Date,Time,Action,Comments,\r\n";
+
+} // namespace vela

@@ -1,0 +1,33 @@
+#include "remote/Text.h"
+
+#include <climits>
+#include <new>
+
+namespace vela {
+
+std::string Narrow(BSTR text)
+{
+    const UINT length = text ? ::SysStringLen(text) : 0;
+    if (length == 0) return {};
+    // The platform converts at most INT_MAX characters in one call; a BSTR never holds more.
+    const int wideLength = static_cast<int>(length > INT_MAX ? INT_MAX : length);
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return {};
+    std::string narrow(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text, wideLength, narrow.data(), size, nullptr, nullptr);
+    narrow.resize(narrow.find('\0') == std::string::npos ? narrow.size() : narrow.find('\0'));
+    return narrow;
+}
+
+unique_bstr Widen(const std::string& text)
+{
+    const int length = static_cast<int>(text.size() > INT_MAX ? INT_MAX : text.size());
+    const int wideLength =
+        length == 0 ? 0 : ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    unique_bstr wide(::SysAllocStringLen(nullptr, static_cast<UINT>(wideLength > 0 ? wideLength : 0)));
+    if (!wide) throw std::bad_alloc();
+    if (wideLength > 0) ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.get(), wideLength);
+    return wide;
+}
+
+} // namespace vela

@@ -1,0 +1,78 @@
+// A programmable, recording stand-in for the remote agent: implementations of
+// IServerAdmin, IDnsAdmin and IBindDnsAdmin that record every call with its arguments
+// in order, keep puts per object, answer get_strError with the error text of the
+// object's last operation, and return outcomes that a test sets per operation.
+// Unit tests use it in-process; the agent DLL serves it to scripts as a COM server.
+#pragma once
+
+#include "platform/WinIncludes.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vela::testagent {
+
+// One recorded argument. A null BSTR is distinct from an empty one.
+struct Arg {
+    enum class Kind { NullText, Text, Integer, Real, OutPointer, NullOutPointer };
+    Kind kind = Kind::NullText;
+    std::wstring text;      // Text
+    long long integer = 0;  // Integer (16- and 32-bit alike)
+    double real = 0;        // Real
+    const void* pointer = nullptr; // OutPointer: the address the caller handed over
+
+    std::string ToString() const; // "null", "\"text\"" (narrowed, UTF-8), "42", "&out", "null-out"
+};
+
+struct Call {
+    std::string className; // "ServerAdmin", "DnsAdmin", "BindDnsAdmin"
+    int instance = 0;       // 1, 2, ... in activation order since the last Reset, across all three classes
+    std::string operation;  // "CreateAEntry", "put_Type", "get_strError", ...
+    std::vector<Arg> args;
+
+    // e.g. DnsAdmin#1.CreateAEntry("zone1", "www", "10.0.0.1", &out)
+    std::string ToString() const;
+};
+
+// What one operation does when called. Unset fields leave the out-value untouched.
+// Out-values are written whatever `hr` says (the calls are direct, nothing is marshalled),
+// so a test can check that a caller ignores them after a failure. An outcome for
+// "get_strError" sets that call's HRESULT, and its errorText (if set) replaces the answer.
+struct Outcome {
+    HRESULT hr = S_OK;
+    std::optional<short> result;          // 16-bit result out-value
+    std::optional<std::wstring> errorText; // what get_strError answers after this operation (empty if unset)
+    std::optional<std::wstring> text;      // BSTR out-value (GetDNSFile, BackupMailDomain); unset: left null
+    std::optional<double> size;            // GetMailFolderSize
+    std::optional<long> count;             // GetMailBoxCount
+    std::optional<std::wstring> userList;  // GetMEUsersList: a VT_BSTR VARIANT
+};
+
+// Process-wide state shared by every agent object.
+void Reset();                                 // forget calls, outcomes, activation count, puts
+// Throws std::invalid_argument for a class or operation the agent does not have, so that a
+// misspelt name fails loudly instead of never matching.
+void SetOutcome(const std::string& className, const std::string& operation, const Outcome& outcome);
+Outcome GetOutcome(const std::string& className, const std::string& operation); // default if unset
+bool IsOperation(const std::string& className, const std::string& operation) noexcept;
+std::vector<Call> Calls();
+std::string Journal(); // Calls() one per line
+int LiveObjects();     // agent objects not yet released
+int Activations();     // agent objects created since Reset
+// The values the object `instance` holds from its puts, by operation ("put_Type"); the
+// last put of each wins. Kept after the object's release, until Reset.
+std::map<std::string, Arg> StoredPuts(int instance);
+
+// Creates an agent object of the class `clsid` in-process (E_NOINTERFACE /
+// CLASS_E_CLASSNOTAVAILABLE as COM would answer).
+HRESULT CreateAgent(REFCLSID clsid, REFIID iid, void** result);
+
+// The control object that scripts reach as "VelaTestAgent.Control": a late-bound
+// IDispatch over the functions above (members listed in TestAgent.cpp).
+extern const CLSID CLSID_VelaTestAgentControl; // {7A3F1C20-5B0E-4D2A-9C11-3E5F000000A1}
+HRESULT CreateControl(REFIID iid, void** result);
+int LiveControls(); // control objects not yet released
+
+} // namespace vela::testagent
