@@ -6,23 +6,27 @@ namespace vela {
 
 using BindConnection = RemoteConnection<IBindDnsAdmin>;
 
-STDMETHODIMP CVelaServerAccess::CBindDNSDomain(BSTR RemoteHost, BSTR DomainName, BSTR IPAddress, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::CBindDNSDomain(BSTR RemoteHost, BSTR DomainName, BSTR IPAddress,
+                                               short* pVal) noexcept
 {
     return Forward<IBindDnsAdmin>(
         commands::CBindDNSDomain, RemoteHost, {DomainName},
         [&](BindConnection& bind) {
-            return bind->CBindDNSDomain(DomainName, IPAddress, m_resellersoaEnabled, CopyOf(m_resellerns1).get(),
-                                        CopyOf(m_resellerns2).get(), CopyOf(m_resellersoamail).get(), &m_nResult);
+            return bind->CBindDNSDomain(DomainName, IPAddress, m_resellersoaEnabled,
+                                        CopyOf(m_resellerns1).get(), CopyOf(m_resellerns2).get(),
+                                        CopyOf(m_resellersoamail).get(), &m_nResult);
         },
         ValueOrZero(pVal, m_nResult));
 }
 
-STDMETHODIMP CVelaServerAccess::CreateBindARecord(BSTR RemoteHost, BSTR DomainName, BSTR hostname, BSTR IPAddress,
-                                                  short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::CreateBindARecord(BSTR RemoteHost, BSTR DomainName, BSTR hostname,
+                                                  BSTR IPAddress, short* pVal) noexcept
 {
     return Forward<IBindDnsAdmin>(
         commands::CreateBindARecord, RemoteHost, {DomainName},
-        [&](BindConnection& bind) { return bind->CreateBindARecord(DomainName, hostname, IPAddress, &m_nResult); },
+        [&](BindConnection& bind) {
+            return bind->CreateBindARecord(DomainName, hostname, IPAddress, &m_nResult);
+        },
         ValueOrZero(pVal, m_nResult));
 }
 
@@ -43,7 +47,8 @@ STDMETHODIMP CVelaServerAccess::DeleteBindSoa(BSTR RemoteHost, BSTR DomainName, 
         ValueOrZero(pVal, m_nResult));
 }
 
-STDMETHODIMP CVelaServerAccess::DeleteBindARec(BSTR RemoteHost, BSTR DomainName, BSTR hostname, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::DeleteBindARec(BSTR RemoteHost, BSTR DomainName, BSTR hostname,
+                                               short* pVal) noexcept
 {
     return Forward<IBindDnsAdmin>(
         commands::DeleteBindARec, RemoteHost, {DomainName},
@@ -51,7 +56,8 @@ STDMETHODIMP CVelaServerAccess::DeleteBindARec(BSTR RemoteHost, BSTR DomainName,
         ValueOrZero(pVal, m_nResult));
 }
 
-STDMETHODIMP CVelaServerAccess::DeleteBindMX(BSTR RemoteHost, BSTR DomainName, BSTR hostname, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::DeleteBindMX(BSTR RemoteHost, BSTR DomainName, BSTR hostname,
+                                             short* pVal) noexcept
 {
     return Forward<IBindDnsAdmin>(
         commands::DeleteBindMX, RemoteHost, {DomainName},
@@ -59,7 +65,8 @@ STDMETHODIMP CVelaServerAccess::DeleteBindMX(BSTR RemoteHost, BSTR DomainName, B
         ValueOrZero(pVal, m_nResult));
 }
 
-STDMETHODIMP CVelaServerAccess::ControlService(BSTR RemoteHost, BSTR Action, BSTR ServiceName, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::ControlService(BSTR RemoteHost, BSTR Action, BSTR ServiceName,
+                                               short* pVal) noexcept
 {
     // The service's status is not a zone result: it leaves m_nResult alone.
     short status = 0;

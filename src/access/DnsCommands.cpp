@@ -40,7 +40,9 @@ STDMETHODIMP CVelaServerAccess::AddMXRecord(BSTR RemoteHost, BSTR soaname, BSTR 
 {
     return Forward<IDnsAdmin>(
         commands::AddMXRecord, RemoteHost, {DomainName},
-        [&](DnsConnection& dns) { return dns->AddMXRecord(soaname, DomainName, hostname, priority, &m_nResult); },
+        [&](DnsConnection& dns) {
+            return dns->AddMXRecord(soaname, DomainName, hostname, priority, &m_nResult);
+        },
         ValueOrZero(pVal, m_nResult));
 }
 
@@ -84,7 +86,8 @@ STDMETHODIMP CVelaServerAccess::SetDNSFile(BSTR RemoteServer, BSTR strFileName, 
         SetValue<short>{pVal, m_nResult, m_nResult});
 }
 
-STDMETHODIMP CVelaServerAccess::CreateCNAMEEntry(BSTR RemoteServer, BSTR ADomain, BSTR AHost, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::CreateCNAMEEntry(BSTR RemoteServer, BSTR ADomain, BSTR AHost,
+                                                 short* pVal) noexcept
 {
     return Forward<IDnsAdmin>(
         commands::CreateCNAMEEntry, RemoteServer, {ADomain},
@@ -101,7 +104,8 @@ STDMETHODIMP CVelaServerAccess::CreateCNAMEEntryEx(BSTR RemoteServer, BSTR CDoma
         ValueOrZero(pVal, m_nResult));
 }
 
-STDMETHODIMP CVelaServerAccess::DeleteCNAMEEntryEx(BSTR RemoteServer, BSTR CDomain, BSTR CHost, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::DeleteCNAMEEntryEx(BSTR RemoteServer, BSTR CDomain, BSTR CHost,
+                                                   short* pVal) noexcept
 {
     return Forward<IDnsAdmin>(
         commands::DeleteCNAMEEntryEx, RemoteServer, {CDomain},
@@ -109,7 +113,8 @@ STDMETHODIMP CVelaServerAccess::DeleteCNAMEEntryEx(BSTR RemoteServer, BSTR CDoma
         ValueOrZero(pVal, m_nResult));
 }
 
-STDMETHODIMP CVelaServerAccess::DeleteMXRecord(BSTR RemoteHost, BSTR DomainName, BSTR hostname, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::DeleteMXRecord(BSTR RemoteHost, BSTR DomainName, BSTR hostname,
+                                               short* pVal) noexcept
 {
     return Forward<IDnsAdmin>(
         commands::DeleteMXRecord, RemoteHost, {DomainName},
@@ -117,7 +122,8 @@ STDMETHODIMP CVelaServerAccess::DeleteMXRecord(BSTR RemoteHost, BSTR DomainName,
         ValueOrZero(pVal, m_nResult));
 }
 
-STDMETHODIMP CVelaServerAccess::DeleteAEntry(BSTR RemoteServer, BSTR ADomain, BSTR AHost, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::DeleteAEntry(BSTR RemoteServer, BSTR ADomain, BSTR AHost,
+                                             short* pVal) noexcept
 {
     return Forward<IDnsAdmin>(
         commands::DeleteAEntry, RemoteServer, {ADomain},
@@ -141,7 +147,8 @@ STDMETHODIMP CVelaServerAccess::CheckDNSExistance(BSTR RemoteServer, BSTR Domain
         [&](DnsConnection& dns) { return dns->CheckDNSExistance(DomainName, pVal); }, HandedThrough{});
 }
 
-STDMETHODIMP CVelaServerAccess::CreateSPFEntry(BSTR RemoteServer, BSTR ADomain, BSTR SPFRecord, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::CreateSPFEntry(BSTR RemoteServer, BSTR ADomain, BSTR SPFRecord,
+                                               short* pVal) noexcept
 {
     return Forward<IDnsAdmin>(
         commands::CreateSPFEntry, RemoteServer, {ADomain},

@@ -26,10 +26,10 @@ enum class ErrorTarget {
 
 // When the main call's HRESULT decides between success and the failure path.
 enum class TestPoint {
-    AfterCall,          // right after the main call
-    AfterErrorText,     // after the remote error text has been fetched
-    ErrorTextHResult,   // the error-text fetch's own HRESULT is tested; the main call's is not
-    AfterOutValue,      // after the out-value has been set
+    AfterCall,        // right after the main call
+    AfterErrorText,   // after the remote error text has been fetched
+    ErrorTextHResult, // the error-text fetch's own HRESULT is tested; the main call's is not
+    AfterOutValue,    // after the out-value has been set
 };
 
 struct Command {
@@ -54,8 +54,7 @@ struct HandedThrough {
 };
 
 // `onSuccess` (1 or a result value) when the command completes, `onFailure` otherwise.
-template <typename T>
-struct SetValue {
+template <typename T> struct SetValue {
     T* out;
     const T& onSuccess;
     const T& onFailure;
@@ -72,33 +71,39 @@ struct SetValue {
 inline const short kOne = 1;
 inline const short kZero = 0;
 
-inline SetValue<short> OneOrZero(short* out) noexcept { return {out, kOne, kZero}; }
-inline SetValue<short> ValueOrZero(short* out, const short& value) noexcept { return {out, value, kZero}; }
+inline SetValue<short> OneOrZero(short* out) noexcept
+{
+    return {out, kOne, kZero};
+}
+inline SetValue<short> ValueOrZero(short* out, const short& value) noexcept
+{
+    return {out, value, kZero};
+}
 
 // A copy of a text the remote agent returned; on failure, the error text itself.
 struct TextOrErrorText {
     BSTR* out;
     const unique_bstr& received;
+    bool copied = false;
     void Succeeded()
     {
         if (!out) return;
         const BSTR text = received.get();
         *out = ::SysAllocStringLen(text, text ? ::SysStringLen(text) : 0);
         if (!*out) throw std::bad_alloc();
+        copied = true;
     }
     void Failed(const std::string& errorText)
     {
         if (!out) return;
-        ::SysFreeString(*out); // a copy made before the failure was raised
-        *out = nullptr;
+        if (copied) ::SysFreeString(*out); // the copy made before the failure was raised
         *out = Widen(errorText).release();
     }
 };
 
 // --- Procedure ---------------------------------------------------------------------------
 
-template <typename Interface>
-constexpr bool kHasErrorText = !std::is_same_v<Interface, IBindDnsAdmin>;
+template <typename Interface> constexpr bool kHasErrorText = !std::is_same_v<Interface, IBindDnsAdmin>;
 
 // An action-text placeholder after the host: a caller's text, or a number.
 class Placeholder {
@@ -119,7 +124,10 @@ std::string ActionText(const Command& command, BSTR host, std::initializer_list<
 
 // A copy of a caller's BSTR that passes through the ANSI code page, as the mail and
 // maintenance commands hand their texts on.
-inline unique_bstr Rewiden(BSTR text) { return Widen(Narrow(text)); }
+inline unique_bstr Rewiden(BSTR text)
+{
+    return Widen(Narrow(text));
+}
 
 // A stored setting handed on as a fresh BSTR: a text never put goes as an empty one.
 inline unique_bstr CopyOf(const unique_bstr& stored)
@@ -131,8 +139,9 @@ inline unique_bstr CopyOf(const unique_bstr& stored)
 }
 
 template <typename Interface, typename Exchange, typename Out>
-HRESULT CVelaServerAccess::Forward(const Command& command, BSTR host, std::initializer_list<Placeholder> placeholders,
-                                   Exchange&& exchange, Out out) noexcept
+HRESULT CVelaServerAccess::Forward(const Command& command, BSTR host,
+                                   std::initializer_list<Placeholder> placeholders, Exchange&& exchange,
+                                   Out out) noexcept
 {
     return ComBoundary([&]() -> HRESULT {
         std::string action = ActionText(command, host, placeholders);

@@ -13,7 +13,10 @@ constexpr const char kMailMax[] = "MailMax Server";
 constexpr const char kSmarterMail[] = "SmarterMail Server";
 constexpr const char kMailMaxFolder[] = "c:\\mailmax\\";
 
-bool SameText(const std::string& text, const char* name) noexcept { return ::lstrcmpiA(text.c_str(), name) == 0; }
+bool SameText(const std::string& text, const char* name) noexcept
+{
+    return ::lstrcmpiA(text.c_str(), name) == 0;
+}
 
 } // namespace
 
@@ -50,8 +53,8 @@ STDMETHODIMP CVelaServerAccess::AddUser(BSTR RemoteServer, BSTR servertype, BSTR
         commands::AddUser, RemoteServer, {newdomain, servertype},
         [&](ServerConnection& server) {
             short ignored = 0;
-            return server->AddUser(Rewiden(servertype).get(), Rewiden(newdomain).get(), Rewiden(username).get(),
-                                   Rewiden(password).get(), &ignored);
+            return server->AddUser(Rewiden(servertype).get(), Rewiden(newdomain).get(),
+                                   Rewiden(username).get(), Rewiden(password).get(), &ignored);
         },
         OneOrZero(pVal));
 }
@@ -93,7 +96,9 @@ STDMETHODIMP CVelaServerAccess::GetMailBoxCount(BSTR RemoteServer, BSTR serverty
 {
     return Forward<IServerAdmin>(
         commands::GetMailBoxCount, RemoteServer, {DomainName, servertype},
-        [&](ServerConnection& server) { return server->GetMailBoxCount(servertype, DomainName, MailBoxCount); },
+        [&](ServerConnection& server) {
+            return server->GetMailBoxCount(servertype, DomainName, MailBoxCount);
+        },
         HandedThrough{});
 }
 

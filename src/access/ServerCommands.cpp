@@ -22,7 +22,8 @@ STDMETHODIMP CVelaServerAccess::SetupSecDNS(BSTR RemoteServer, BSTR DomainName, 
         OneOrZero(pVal));
 }
 
-STDMETHODIMP CVelaServerAccess::delslavedns(BSTR RemoteServer, BSTR zonename, short Type, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::delslavedns(BSTR RemoteServer, BSTR zonename, short Type,
+                                            short* pVal) noexcept
 {
     return Forward<IServerAdmin>(
         commands::delslavedns, RemoteServer, {zonename},
@@ -34,7 +35,8 @@ STDMETHODIMP CVelaServerAccess::delslavedns(BSTR RemoteServer, BSTR zonename, sh
         OneOrZero(pVal));
 }
 
-STDMETHODIMP CVelaServerAccess::ReloadSecDNS(BSTR RemoteServer, BSTR DomainName, short Type, short* pVal) noexcept
+STDMETHODIMP CVelaServerAccess::ReloadSecDNS(BSTR RemoteServer, BSTR DomainName, short Type,
+                                             short* pVal) noexcept
 {
     return Forward<IServerAdmin>(
         commands::ReloadSecDNS, RemoteServer, {DomainName},
@@ -60,8 +62,9 @@ STDMETHODIMP CVelaServerAccess::AddUpdateDeleteMEUser(BSTR RemoteServer, BSTR us
     // The flag picks the action text; an unknown flag still goes to the agent unchanged.
     static constexpr const Command* kByFlag[] = {&commands::DeleteMEUser, &commands::AddMEUser,
                                                  &commands::UpdateMEUser};
-    const Command& command = AddUpdateDeleteFlag >= 0 && AddUpdateDeleteFlag <= 2 ? *kByFlag[AddUpdateDeleteFlag]
-                                                                                   : commands::OtherMEUserFlag;
+    const Command& command = AddUpdateDeleteFlag >= 0 && AddUpdateDeleteFlag <= 2
+                                 ? *kByFlag[AddUpdateDeleteFlag]
+                                 : commands::OtherMEUserFlag;
     return Forward<IServerAdmin>(
         command, RemoteServer, {username, DomainName},
         [&](ServerConnection& server) {
@@ -74,7 +77,8 @@ STDMETHODIMP CVelaServerAccess::SetDefaultResources(BSTR RemoteServer, BSTR Doma
 {
     return Forward<IServerAdmin>(
         commands::SetDefaultResources, RemoteServer, {DomainName},
-        [&](ServerConnection& server) { return server->SetDefaultResources(DomainName, pVal); }, HandedThrough{});
+        [&](ServerConnection& server) { return server->SetDefaultResources(DomainName, pVal); },
+        HandedThrough{});
 }
 
 STDMETHODIMP CVelaServerAccess::TestDComCommunication(BSTR RemoteServer, short* pVal) noexcept
@@ -88,8 +92,8 @@ STDMETHODIMP CVelaServerAccess::Restart(BSTR RemoteServer) noexcept
 {
     // The caller learns nothing of a restart: no record, no error text, no out-value.
     return Forward<IServerAdmin>(
-        commands::Restart, RemoteServer, {},
-        [&](ServerConnection& server) { return server->Restart(); }, HandedThrough{});
+        commands::Restart, RemoteServer, {}, [&](ServerConnection& server) { return server->Restart(); },
+        HandedThrough{});
 }
 
 } // namespace vela

@@ -29,7 +29,10 @@ void Append(unique_bstr& stored, BSTR text) noexcept
 
 } // namespace
 
-CVelaServerAccess::CVelaServerAccess() { m_log.Open(GetLogFilePath()); }
+CVelaServerAccess::CVelaServerAccess()
+{
+    m_log.Open(GetLogFilePath());
+}
 
 STDMETHODIMP CVelaServerAccess::put_imail_databasetype(short newVal) noexcept
 {
@@ -117,6 +120,9 @@ STDMETHODIMP CVelaServerAccess::Reporting(BSTR, long, short* pVal) noexcept
     return S_OK;
 }
 
-STDMETHODIMP CSecDNSAdmin::SetupSecDNS(BSTR, BSTR, BSTR, BSTR, short, short*) noexcept { return S_OK; }
+STDMETHODIMP CSecDNSAdmin::SetupSecDNS(BSTR, BSTR, BSTR, BSTR, short, short*) noexcept
+{
+    return S_OK;
+}
 
 } // namespace vela

@@ -17,13 +17,16 @@ void AppendNumber(std::string& out, char conversion, long long value)
         std::snprintf(buffer, sizeof buffer, "%lld", value);
         break;
     case 'u':
-        std::snprintf(buffer, sizeof buffer, "%lu", static_cast<unsigned long>(static_cast<std::uint32_t>(value)));
+        std::snprintf(buffer, sizeof buffer, "%lu",
+                      static_cast<unsigned long>(static_cast<std::uint32_t>(value)));
         break;
     case 'x':
-        std::snprintf(buffer, sizeof buffer, "%lx", static_cast<unsigned long>(static_cast<std::uint32_t>(value)));
+        std::snprintf(buffer, sizeof buffer, "%lx",
+                      static_cast<unsigned long>(static_cast<std::uint32_t>(value)));
         break;
     default:
-        std::snprintf(buffer, sizeof buffer, "%lX", static_cast<unsigned long>(static_cast<std::uint32_t>(value)));
+        std::snprintf(buffer, sizeof buffer, "%lX",
+                      static_cast<unsigned long>(static_cast<std::uint32_t>(value)));
         break;
     }
     out += buffer;
@@ -57,8 +60,10 @@ std::string Format(std::string_view pattern, const FormatArg* args, std::size_t 
         if (next == end) continue;
         const FormatArg& arg = *next++;
         if (conversion == 's') {
-            if (arg.isText()) out += arg.text();
-            else AppendNumber(out, 'd', arg.number());
+            if (arg.isText())
+                out += arg.text();
+            else
+                AppendNumber(out, 'd', arg.number());
         } else {
             AppendNumber(out, conversion, arg.isText() ? 0 : arg.number());
         }

@@ -4,7 +4,10 @@
 
 namespace vela {
 
-void ThrowHResult(HRESULT hr) { throw HResultException(hr); }
+void ThrowHResult(HRESULT hr)
+{
+    throw HResultException(hr);
+}
 
 HRESULT ResultFromCaughtException() noexcept
 {

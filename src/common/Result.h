@@ -25,8 +25,7 @@ private:
 HRESULT ResultFromCaughtException() noexcept;
 
 // The one exception boundary of a COM method: nothing thrown by `body` escapes.
-template <typename F>
-HRESULT ComBoundary(F&& body) noexcept
+template <typename F> HRESULT ComBoundary(F&& body) noexcept
 {
     try {
         return body();
@@ -37,15 +36,14 @@ HRESULT ComBoundary(F&& body) noexcept
 
 } // namespace vela
 
-#define RETURN_IF_FAILED(expr)                                                                     \
-    do {                                                                                           \
-        const HRESULT vela_hr_ = (expr);                                                           \
-        if (FAILED(vela_hr_)) return vela_hr_;                                                     \
+#define RETURN_IF_FAILED(expr)                                                                               \
+    do {                                                                                                     \
+        const HRESULT vela_hr_ = (expr);                                                                     \
+        if (FAILED(vela_hr_)) return vela_hr_;                                                               \
     } while (0)
 
-#define THROW_IF_FAILED(expr)                                                                      \
-    do {                                                                                           \
-        const HRESULT vela_hr_ = (expr);                                                           \
-        if (FAILED(vela_hr_)) ::vela::ThrowHResult(vela_hr_);                                      \
+#define THROW_IF_FAILED(expr)                                                                                \
+    do {                                                                                                     \
+        const HRESULT vela_hr_ = (expr);                                                                     \
+        if (FAILED(vela_hr_)) ::vela::ThrowHResult(vela_hr_);                                                \
     } while (0)
-

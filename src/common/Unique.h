@@ -7,8 +7,7 @@
 
 namespace vela {
 
-template <typename Traits>
-class unique_any {
+template <typename Traits> class unique_any {
 public:
     using pointer = typename Traits::type;
 
@@ -86,8 +85,7 @@ using unique_hlocal = unique_any<traits::hlocal>;
 using unique_hmodule = unique_any<traits::hmodule>;
 
 // A counted interface reference.
-template <typename T>
-class com_ptr {
+template <typename T> class com_ptr {
 public:
     com_ptr() noexcept = default;
     com_ptr(std::nullptr_t) noexcept {}
@@ -126,8 +124,7 @@ public:
     }
     void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
 
-    template <typename U>
-    com_ptr<U> try_query() const noexcept
+    template <typename U> com_ptr<U> try_query() const noexcept
     {
         com_ptr<U> r;
         if (m_p) m_p->QueryInterface(__uuidof(U), r.put_void());

@@ -69,6 +69,9 @@ std::string Failure::ErrorText() const
     return Format("%s[%x]", {MessageText(), static_cast<long>(code())});
 }
 
-void Raise(HRESULT hr) { throw Failure(hr); }
+void Raise(HRESULT hr)
+{
+    throw Failure(hr);
+}
 
 } // namespace vela

@@ -34,8 +34,8 @@ private:
 
 } // namespace vela
 
-#define RAISE_IF_FAILED(expr)                                                                      \
-    do {                                                                                           \
-        const HRESULT vela_hr_ = (expr);                                                           \
-        if (FAILED(vela_hr_)) ::vela::Raise(vela_hr_);                                             \
+#define RAISE_IF_FAILED(expr)                                                                                \
+    do {                                                                                                     \
+        const HRESULT vela_hr_ = (expr);                                                                     \
+        if (FAILED(vela_hr_)) ::vela::Raise(vela_hr_);                                                       \
     } while (0)

@@ -8,18 +8,14 @@
 namespace vela {
 
 // Which class each agent interface is activated from.
-template <typename Interface>
-struct RemoteClass;
-template <>
-struct RemoteClass<IServerAdmin> {
+template <typename Interface> struct RemoteClass;
+template <> struct RemoteClass<IServerAdmin> {
     static constexpr const CLSID& clsid = CLSID_ServerAdmin;
 };
-template <>
-struct RemoteClass<IDnsAdmin> {
+template <> struct RemoteClass<IDnsAdmin> {
     static constexpr const CLSID& clsid = CLSID_DnsAdmin;
 };
-template <>
-struct RemoteClass<IBindDnsAdmin> {
+template <> struct RemoteClass<IBindDnsAdmin> {
     static constexpr const CLSID& clsid = CLSID_BindDnsAdmin;
 };
 
@@ -29,8 +25,7 @@ static_assert(kRemoteClassContext == 21, "agents are activated with class contex
 
 void OpenRemoteInterface(REFCLSID clsid, REFIID iid, BSTR host, IUnknown** result);
 
-template <typename Interface>
-class RemoteConnection {
+template <typename Interface> class RemoteConnection {
 public:
     RemoteConnection() noexcept = default;
     RemoteConnection(const RemoteConnection&) = delete;
