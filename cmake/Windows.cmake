@@ -58,6 +58,6 @@ function(vela_gtest target)
   target_link_libraries(${target} PRIVATE gtest gmock)
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 60
+    DISCOVERY_TIMEOUT 300
     PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "VELA_WINEPREFIX=${VELA_WINEPREFIX}")
 endfunction()

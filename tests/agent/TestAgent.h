@@ -18,9 +18,9 @@ namespace vela::testagent {
 struct Arg {
     enum class Kind { NullText, Text, Integer, Real, OutPointer, NullOutPointer };
     Kind kind = Kind::NullText;
-    std::wstring text;      // Text
-    long long integer = 0;  // Integer (16- and 32-bit alike)
-    double real = 0;        // Real
+    std::wstring text;             // Text
+    long long integer = 0;         // Integer (16- and 32-bit alike)
+    double real = 0;               // Real
     const void* pointer = nullptr; // OutPointer: the address the caller handed over
 
     std::string ToString() const; // "null", "\"text\"" (narrowed, UTF-8), "42", "&out", "null-out"
@@ -28,8 +28,8 @@ struct Arg {
 
 struct Call {
     std::string className; // "ServerAdmin", "DnsAdmin", "BindDnsAdmin"
-    int instance = 0;       // 1, 2, ... in activation order since the last Reset, across all three classes
-    std::string operation;  // "CreateAEntry", "put_Type", "get_strError", ...
+    int instance = 0;      // 1, 2, ... in activation order since the last Reset, across all three classes
+    std::string operation; // "CreateAEntry", "put_Type", "get_strError", ...
     std::vector<Arg> args;
 
     // e.g. DnsAdmin#1.CreateAEntry("zone1", "www", "10.0.0.1", &out)
@@ -42,7 +42,7 @@ struct Call {
 // "get_strError" sets that call's HRESULT, and its errorText (if set) replaces the answer.
 struct Outcome {
     HRESULT hr = S_OK;
-    std::optional<short> result;          // 16-bit result out-value
+    std::optional<short> result;           // 16-bit result out-value
     std::optional<std::wstring> errorText; // what get_strError answers after this operation (empty if unset)
     std::optional<std::wstring> text;      // BSTR out-value (GetDNSFile, BackupMailDomain); unset: left null
     std::optional<double> size;            // GetMailFolderSize
@@ -51,7 +51,7 @@ struct Outcome {
 };
 
 // Process-wide state shared by every agent object.
-void Reset();                                 // forget calls, outcomes, activation count, puts
+void Reset(); // forget calls, outcomes, activation count, puts
 // Throws std::invalid_argument for a class or operation the agent does not have, so that a
 // misspelt name fails loudly instead of never matching.
 void SetOutcome(const std::string& className, const std::string& operation, const Outcome& outcome);
