@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   mingw-w64 mingw-w64-tools   # cross compilers for x86_64 and i686, widl
   wine64 libwine-dev          # COM runtime for the tests, and the system .idl files
-  cmake ninja-build googletest
+  cmake ninja-build googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev    # native sanitizer and libFuzzer builds
 )
 
