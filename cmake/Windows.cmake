@@ -59,5 +59,7 @@ function(vela_gtest target)
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 300
-    PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "VELA_WINEPREFIX=${VELA_WINEPREFIX}")
+    # The tests share one prefix and its HKLM settings (the install path above all), so they
+    # take turns rather than overwrite each other's registry values.
+    PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wine_registry ENVIRONMENT "VELA_WINEPREFIX=${VELA_WINEPREFIX}")
 endfunction()
