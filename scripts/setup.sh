@@ -8,6 +8,7 @@ packages=(
   wine64 libwine-dev          # COM runtime for the tests, and the system .idl files
   cmake ninja-build googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev    # native sanitizer and libFuzzer builds
+  python3                     # build-time type library check
 )
 
 missing=()

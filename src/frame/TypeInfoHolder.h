@@ -5,11 +5,14 @@
 
 #include "platform/WinIncludes.h"
 
+#include <atomic>
+
 namespace vela {
 
 class TypeInfoHolder {
 public:
     TypeInfoHolder(const IID& iid, const GUID& libid, WORD major, WORD minor) noexcept;
+    ~TypeInfoHolder();
     TypeInfoHolder(const TypeInfoHolder&) = delete;
     TypeInfoHolder& operator=(const TypeInfoHolder&) = delete;
 
@@ -20,13 +23,28 @@ public:
                    VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept;
 
     // The holder for one of the module's two dual interfaces.
-    template <typename Dual>
-    static TypeInfoHolder& For() noexcept;
+    template <typename Dual> static TypeInfoHolder& For() noexcept;
 
 private:
-    // Filled in by the module's implementation: see TypeInfoHolder.cpp.
     struct State;
-    State* m_state;
+
+    HRESULT EnsureLoaded(LCID locale) noexcept;
+    HRESULT Load(LCID locale) noexcept;
+    static void ReleaseTypeInfo(void* holder) noexcept;
+
+    const IID m_iid;
+    const GUID m_libid;
+    const WORD m_major;
+    const WORD m_minor;
+    // Null until loaded. Published once under the module's type-information lock and only
+    // read afterwards, so readers that see it non-null need no lock.
+    std::atomic<State*> m_state{nullptr};
+    // Guarded by the module's type-information lock.
+    bool m_releaseRegistered = false;
 };
+
+// Defined with the holders themselves, one per dual interface.
+template <> TypeInfoHolder& TypeInfoHolder::For<ISecDNSAdmin>() noexcept;
+template <> TypeInfoHolder& TypeInfoHolder::For<IVelaServerAccess>() noexcept;
 
 } // namespace vela
