@@ -50,16 +50,18 @@ set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
-include(GoogleTest)
 
-# vela_gtest(<target> sources...): a GoogleTest program run under Wine by CTest.
+# vela_gtest(<target> sources...): a GoogleTest program run under Wine by CTest, as one test.
+# One Wine process per program rather than per test case: every process start in a prefix
+# costs Wine time (desktop and service start-up), which per-case runs would pay hundreds of
+# times; the program's own output still names every case.
 function(vela_gtest target)
   add_executable(${target} ${ARGN})
   target_link_libraries(${target} PRIVATE gtest gmock)
-  gtest_discover_tests(${target}
-    DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 300
-    # The tests share one prefix and its HKLM settings (the install path above all), so they
-    # take turns rather than overwrite each other's registry values.
-    PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wine_registry ENVIRONMENT "VELA_WINEPREFIX=${VELA_WINEPREFIX}")
+  add_test(NAME ${target} COMMAND ${target} --gtest_brief=1)
+  # The tests share one prefix and its HKLM settings (the install path above all), so they
+  # take turns rather than overwrite each other's registry values.
+  set_tests_properties(${target} PROPERTIES
+    FIXTURES_REQUIRED wine RESOURCE_LOCK wine_registry TIMEOUT 600
+    ENVIRONMENT "VELA_WINEPREFIX=${VELA_WINEPREFIX}")
 endfunction()

@@ -64,8 +64,9 @@ TEST(FailureText, WithoutSystemTextTheFallbackFormsApply)
     }
     char hex[12];
     std::snprintf(hex, sizeof hex, "%lx", static_cast<unsigned long>(0x80050001));
-    if (SystemText(static_cast<HRESULT>(0x80050001)).empty())
+    if (SystemText(static_cast<HRESULT>(0x80050001)).empty()) {
         EXPECT_EQ(std::string("Unknown error 0x80050001[") + hex + "]", Failure(0x80050001).ErrorText());
+    }
 }
 
 TEST(FailureText, RaiseCarriesItsHResult)
@@ -90,8 +91,9 @@ TEST(Conversion, NarrowAndWidenUseTheAnsiCodePage)
     EXPECT_EQ(::GetACP() == 1252 ? "caf\xe9 ?" : Narrow(accented.get()), Narrow(accented.get()));
     unique_bstr wide = Widen("caf\xe9");
     ASSERT_TRUE(wide);
-    if (::GetACP() == 1252)
+    if (::GetACP() == 1252) {
         EXPECT_EQ(std::wstring(L"caf\x00e9"), std::wstring(wide.get(), ::SysStringLen(wide.get())));
+    }
     unique_bstr none = Widen("");
     ASSERT_TRUE(none) << "the empty text widens to an empty, non-null BSTR";
     EXPECT_EQ(0u, ::SysStringLen(none.get()));
