@@ -35,6 +35,37 @@ template <typename T> HRESULT QueryObjectInterface(T* object, REFIID iid, void**
     return S_OK;
 }
 
+// Creates an object with `make`, hands out `iid` and drops the creation reference, so
+// that an object whose interface is refused is destroyed again at once. Any exception
+// while constructing becomes E_OUTOFMEMORY.
+template <typename Make> HRESULT CreateAndQuery(Make&& make, REFIID iid, void** result) noexcept
+{
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    IUnknown* object = nullptr;
+    try {
+        object = make();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    object->AddRef();
+    const HRESULT hr = object->QueryInterface(iid, result);
+    object->Release();
+    return hr;
+}
+
+// Release for objects with a plain count: at zero, guard against a second destruction
+// from inside the destructor, then delete.
+template <typename Object> ULONG ReleasePlain(Object* object, ULONG& refs) noexcept
+{
+    const ULONG left = --refs;
+    if (left == 0) {
+        refs = 1;
+        delete object;
+    }
+    return left;
+}
+
 // The dispatch half of `T::Dual`, shared by the plain and the contained object.
 template <typename T> class DispatchedObject : public T {
 public:
@@ -72,22 +103,9 @@ public:
         ModuleLock();
     }
 
-    // Creates an object and asks it for `iid`; the object is destroyed again when that
-    // fails. Any exception while constructing becomes E_OUTOFMEMORY.
     static HRESULT CreateInstance(REFIID iid, void** result) noexcept
     {
-        if (!result) return E_POINTER;
-        *result = nullptr;
-        ComObject* object = nullptr;
-        try {
-            object = new ComObject();
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-        object->AddRef();
-        const HRESULT hr = object->QueryInterface(iid, result);
-        object->Release();
-        return hr;
+        return CreateAndQuery([] { return static_cast<typename T::Dual*>(new ComObject()); }, iid, result);
     }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** result) noexcept override
@@ -96,17 +114,10 @@ public:
     }
     // Objects live in one apartment, so their counts need no atomic operations.
     STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() noexcept override
-    {
-        const ULONG refs = --m_refs;
-        if (refs == 0) {
-            m_refs = 1; // guards against a second destruction from inside the destructor
-            delete this;
-        }
-        return refs;
-    }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return ReleasePlain(this, m_refs); }
 
 private:
+    template <typename Object> friend ULONG ReleasePlain(Object*, ULONG&) noexcept;
     ~ComObject() { ModuleUnlock(); }
     ULONG m_refs = 0;
 };
@@ -141,18 +152,8 @@ template <typename T> class AggregateObject final : public IUnknown {
 public:
     static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** result) noexcept
     {
-        if (!result) return E_POINTER;
-        *result = nullptr;
-        AggregateObject* object = nullptr;
-        try {
-            object = new AggregateObject(outer);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-        object->AddRef();
-        const HRESULT hr = object->QueryInterface(iid, result);
-        object->Release();
-        return hr;
+        return CreateAndQuery([outer] { return static_cast<IUnknown*>(new AggregateObject(outer)); }, iid,
+                              result);
     }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** result) noexcept override
@@ -165,17 +166,10 @@ public:
         return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() noexcept override
-    {
-        const ULONG refs = --m_refs;
-        if (refs == 0) {
-            m_refs = 1; // guards against a second destruction from inside the destructor
-            delete this;
-        }
-        return refs;
-    }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return ReleasePlain(this, m_refs); }
 
 private:
+    template <typename Object> friend ULONG ReleasePlain(Object*, ULONG&) noexcept;
     explicit AggregateObject(IUnknown* outer) : m_contained(outer) { ModuleLock(); }
     ~AggregateObject() { ModuleUnlock(); }
 
