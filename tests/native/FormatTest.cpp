@@ -9,7 +9,8 @@ namespace {
 
 TEST(Format, FillsTheSystemsTemplates)
 {
-    EXPECT_EQ("Access denied.[80070005]", Format("%s[%x]", {"Access denied.", static_cast<long>(0x80070005)}));
+    EXPECT_EQ("Access denied.[80070005]",
+              Format("%s[%x]", {"Access denied.", static_cast<long>(0x80070005)}));
     EXPECT_EQ("Unknown error 0x80050001", Format("Unknown error 0x%0lX", {0x80050001ul}));
     EXPECT_EQ("IDispatch error #65023", Format("IDispatch error #%d", {65023}));
     EXPECT_EQ("with MailboxCount is '-5'", Format("with MailboxCount is '%d'", {-5L}));
