@@ -27,17 +27,6 @@ HRESULT FakeActivate(REFCLSID clsid, DWORD context, COSERVERINFO* server, MULTI_
     return request->hr;
 }
 
-void SetInstallPath(const std::string& path)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGeneralKey, 0, nullptr, 0, KEY_WRITE,
-                                               nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegSetValueExA(key, "InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                               static_cast<DWORD>(path.size() + 1)));
-    ::RegCloseKey(key);
-}
-
 } // namespace
 
 std::wstring Wide(const std::string& text)
@@ -83,16 +72,9 @@ std::string ErrorTextFor(HRESULT hr)
 
 void AccessTest::SetUp()
 {
-    char temp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, temp);
-    static int counter = 0;
-    m_installDir = std::string(temp) + "vela-access-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                   std::to_string(++counter);
-    m_adminDir = m_installDir + "\\web\\admin";
-    ::CreateDirectoryA(m_installDir.c_str(), nullptr);
-    ::CreateDirectoryA((m_installDir + "\\web").c_str(), nullptr);
-    ::CreateDirectoryA(m_adminDir.c_str(), nullptr);
-    SetInstallPath(m_installDir);
+    ::CreateDirectoryA((m_installDir / "web").c_str(), nullptr);
+    ::CreateDirectoryA((m_installDir / "web\\admin").c_str(), nullptr);
+    m_installPath = std::make_unique<ScopedInstallPath>(m_installDir.path());
 
     Activations() = ActivationControl{};
     testagent::Reset();
@@ -101,13 +83,9 @@ void AccessTest::SetUp()
 
 void AccessTest::TearDown()
 {
-    m_objects.clear();
+    m_objects.clear(); // closes their logs before the folder goes
     SetActivationFunction(m_previous);
-    ::DeleteFileA(LogPath().c_str());
-    ::RemoveDirectoryA((m_adminDir + "\\Logs").c_str());
-    ::RemoveDirectoryA(m_adminDir.c_str());
-    ::RemoveDirectoryA((m_installDir + "\\web").c_str());
-    ::RemoveDirectoryA(m_installDir.c_str());
+    m_installPath.reset();
 }
 
 IVelaServerAccess* AccessTest::NewObject()
@@ -130,20 +108,13 @@ std::string AccessTest::StrError(IVelaServerAccess* object)
 
 std::vector<std::string> AccessTest::LogLines() const
 {
-    std::vector<std::string> lines;
-    HANDLE file = ::CreateFileA(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return lines;
-    std::string content;
-    char buffer[65536];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        content.append(buffer, read);
-    ::CloseHandle(file);
-    size_t start = 0;
-    for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(content.substr(start, end - start));
-    EXPECT_EQ(content.size(), start) << "the log ends with an unterminated line";
+    if (::GetFileAttributesA(LogPath().c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+    const std::string content = ReadFileBytes(LogPath());
+    const std::vector<std::string> lines = SplitLines(content);
+    size_t length = 0;
+    for (const std::string& line : lines)
+        length += line.size() + 2;
+    EXPECT_EQ(content.size(), length) << "the log ends with an unterminated line";
     return lines;
 }
 

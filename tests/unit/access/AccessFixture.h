@@ -6,10 +6,12 @@
 #include "access/VelaServerAccess.h"
 #include "log/RegistrySettings.h"
 #include "remote/Activation.h"
+#include "LogTestSupport.h"
 #include "TestAgent.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,14 +83,14 @@ protected:
 
     // The log file, read with plain file reads, split into lines without CR LF.
     std::vector<std::string> LogLines() const;
-    std::string LogPath() const { return m_adminDir + "\\Logs\\VelaDComClient.csv"; }
+    std::string LogPath() const { return m_installDir.path() + "\\web\\admin\\Logs\\VelaDComClient.csv"; }
     // The last record without its date and time: "action,comments,".
     std::string LastRecord() const;
 
     std::vector<std::string> Journal() const; // agent calls without instance numbers
 
-    std::string m_installDir;
-    std::string m_adminDir;
+    TempDir m_installDir;
+    std::unique_ptr<ScopedInstallPath> m_installPath;
     ActivationFunction m_previous = nullptr;
     std::vector<std::unique_ptr<Bare<CVelaServerAccess>>> m_objects;
 };
