@@ -71,11 +71,6 @@ struct hmodule {
     static type invalid() noexcept { return nullptr; }
     static void close(type v) noexcept { ::FreeLibrary(v); }
 };
-struct variant_ptr {
-    using type = VARIANT*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type v) noexcept { ::VariantClear(v); }
-};
 } // namespace traits
 
 using unique_bstr = unique_any<traits::bstr>;
