@@ -1,17 +1,11 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and runs every test: the native sanitizer/fuzzer
 # suite, the i686 build, and the x86_64 suite under Wine (unit and end-to-end).
+# Each step is a CMake workflow preset: configure, build and (where it runs) test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-cmake --preset native >/dev/null
-cmake --build --preset native
-ctest --preset native
-
-cmake --preset x86 >/dev/null
-cmake --build --preset x86
-
-cmake --preset x64 >/dev/null
-cmake --build --preset x64
-ctest --preset x64
+cmake --workflow --preset native
+cmake --workflow --preset x86
+cmake --workflow --preset x64
