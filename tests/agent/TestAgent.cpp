@@ -222,6 +222,28 @@ Outcome FindOutcome(State& s, const char* className, const char* operation)
 
 // --- The agent objects ------------------------------------------------------------------
 
+// IUnknown for the agent and control objects: `self` answers IUnknown, IDispatch and
+// `own`.
+template <typename Self>
+HRESULT QueryDispatchObject(Self* self, const IID& own, REFIID iid, void** result) noexcept
+{
+    if (!result) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == own) {
+        *result = self;
+        self->AddRef();
+        return S_OK;
+    }
+    *result = nullptr;
+    return E_NOINTERFACE;
+}
+
+template <typename Object, typename Count> ULONG ReleaseObject(Object* object, Count& refs) noexcept
+{
+    const ULONG left = --refs;
+    if (left == 0) delete object;
+    return left;
+}
+
 // IUnknown, IDispatch and the recording shared by the three classes. The dispatch entries
 // are recorded too: the component must never reach them, and a journal line shows it if
 // a call lands on the wrong place of the function table.
@@ -240,22 +262,10 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) noexcept override
     {
-        if (!result) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == m_iid) {
-            *result = static_cast<Interface*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        *result = nullptr;
-        return E_NOINTERFACE;
+        return QueryDispatchObject(static_cast<Interface*>(this), m_iid, iid, result);
     }
     ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override
-    {
-        const ULONG refs = --m_refs;
-        if (refs == 0) delete this;
-        return refs;
-    }
+    ULONG STDMETHODCALLTYPE Release() noexcept override { return ReleaseObject(this, m_refs); }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override
     {
@@ -706,22 +716,10 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) noexcept override
     {
-        if (!result) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch) {
-            *result = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *result = nullptr;
-        return E_NOINTERFACE;
+        return QueryDispatchObject(static_cast<IDispatch*>(this), IID_IDispatch, iid, result);
     }
     ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override
-    {
-        const ULONG refs = --m_refs;
-        if (refs == 0) delete this;
-        return refs;
-    }
+    ULONG STDMETHODCALLTYPE Release() noexcept override { return ReleaseObject(this, m_refs); }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override
     {
