@@ -98,15 +98,22 @@ TEST_F(AccessTest, StoredSettingsAndTextsReachTheAgent)
     }
 }
 
-TEST_F(AccessTest, FreshObjectAndReporting)
+TEST_F(AccessTest, FreshObjectPutsAndReporting)
 {
-    IVelaServerAccess* object = NewObject();
-    EXPECT_EQ("", StrError(object));
+    IVelaServerAccess* o = NewObject();
+    EXPECT_EQ("", StrError(o));
+    const Text t(L"t");
+    for (const HRESULT hr :
+         {o->put_imail_databasetype(1), o->put_imail_domainAlias(t), o->put_mailmax_dbPath(t),
+          o->put_mailmax_domainAlias(t), o->put_resellersoaEnabled(1), o->put_resellerns1(t),
+          o->put_resellerns2(t), o->put_resellersoamail(t), o->put_lMaxMailusers(1),
+          o->put_NamedBasedDomain(1), o->put_ReverseZoneIP(t), o->put_SmarterMailAccountLimit(1)})
+        EXPECT_EQ(S_OK, hr);
     short value = kPoisonShort;
-    EXPECT_EQ(S_OK, object->Reporting(nullptr, -1, &value));
+    EXPECT_EQ(S_OK, o->Reporting(nullptr, -1, &value));
     EXPECT_EQ(1, value);
     EXPECT_EQ("", Journal());
-    EXPECT_EQ(std::vector<std::string>{}, RecordsSince(1));
+    EXPECT_EQ(std::vector<std::string>{}, RecordsSince(1)) << "neither puts nor Reporting log";
 }
 
 TEST_F(AccessTest, OutcomesBeyondTheTable)
