@@ -125,7 +125,8 @@ TEST_F(AccessTest, OutcomesBeyondTheTable)
     failing.result = 4;
     testagent::SetOutcome("DnsAdmin", "DeletePrimaryDomain", failing);
     short out = kPoisonShort;
-    object->DeletePrimaryDomain(Text(L"h"), Text(L"z"), &out);
+    object->DeletePrimaryDomain(Text(L"h"), Text(std::wstring(L"z\0y", 3)),
+                                &out); // the action text ends at a NUL
     EXPECT_EQ(4, out);
     EXPECT_EQ("", StrError(object));
     EXPECT_EQ(
@@ -150,23 +151,27 @@ TEST_F(AccessTest, OutcomesBeyondTheTable)
     EXPECT_THAT(StrError(object), ::testing::EndsWith("[80004002]"));
 }
 
-TEST_F(AccessTest, HostNamesReachActivationUnchanged)
+// The host goes to activation unchanged, as received or through the ANSI code page.
+TEST_F(AccessTest, HostNamesReachActivation)
 {
     IVelaServerAccess* object = NewObject();
     const struct {
         const wchar_t* host;
         bool named;
-        const wchar_t* seen;
-    } cases[] = {{nullptr, false, L""}, {L"", false, L""}, {L" spaced host ", true, L" spaced host "}};
+        const wchar_t *asReceived, *widened;
+    } cases[] = {{nullptr, false, L"", L""},
+                 {L"", false, L"", L""},
+                 {L" spaced host ", true, L" spaced host ", L" spaced host "},
+                 {L"\x4e2d", true, L"\x4e2d", L"?"}};
     for (const auto& c : cases) {
         Activator::Get().seen.clear();
-        object->CreateAEntry(Text(c.host), nullptr, nullptr, nullptr, &g_out); // as received
-        object->TestDComCommunication(Text(c.host), &g_out);                   // widened
+        object->CreateAEntry(Text(c.host), nullptr, nullptr, nullptr, &g_out);
+        object->TestDComCommunication(Text(c.host), &g_out);
         ASSERT_EQ(2u, Activator::Get().seen.size());
-        for (const Activation& a : Activator::Get().seen) {
-            EXPECT_EQ(c.named, a.named);
-            EXPECT_EQ(c.seen, a.host);
-        }
+        EXPECT_EQ(c.named, Activator::Get().seen[0].named);
+        EXPECT_EQ(c.named, Activator::Get().seen[1].named);
+        EXPECT_EQ(c.asReceived, Activator::Get().seen[0].host);
+        EXPECT_EQ(c.widened, Activator::Get().seen[1].host);
     }
 }
 
@@ -190,6 +195,7 @@ TEST_F(AccessTest, BadInputNeverCrashes)
             EXPECT_EQ(S_OK, object->GetMEUsersList(t, t, nullptr));
             EXPECT_EQ(S_OK, object->get_strError(nullptr));
             EXPECT_EQ(S_OK, object->put_resellerns1(t));
+            EXPECT_EQ(S_OK, object->Reporting(t, 1, nullptr));
             EXPECT_EQ(6u, Activator::Get().seen.size());
             EXPECT_EQ(before + 6, LogLines().size());
             EXPECT_EQ(0, testagent::LiveObjects());
