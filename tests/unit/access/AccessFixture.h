@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <regex>
@@ -60,7 +61,11 @@ inline BSTR PoisonText()
 // The tests' texts are ASCII: a plain element-wise copy reads them back.
 inline std::string Ascii(BSTR text)
 {
-    return text ? std::string(text, text + ::SysStringLen(text)) : "<null>";
+    if (!text) return "<null>";
+    std::string ascii;
+    for (UINT i = 0; i < ::SysStringLen(text); ++i)
+        ascii += static_cast<char>(text[i]);
+    return ascii;
 }
 
 // How the component reports a failure: the system's message less its CR LF, then the
