@@ -1,9 +1,7 @@
 # Release packages, one pair per architecture: <name>-<version>-win32|win64.zip with what
 # an administrator installs and what clients build against, and <...>-debug.zip with the
 # DLL's debug information. The files unpack side by side into one folder.
-if(EXISTS ${CMAKE_SOURCE_DIR}/INSTALL.md)
-  install(FILES ${CMAKE_SOURCE_DIR}/INSTALL.md DESTINATION . COMPONENT runtime)
-endif()
+install(FILES ${CMAKE_SOURCE_DIR}/INSTALL.md DESTINATION . COMPONENT runtime)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(vela_platform win64)

@@ -37,8 +37,7 @@ sys.exit(link != name + bytes(4 - len(name) % 4) + zlib.crc32(debug).to_bytes(4,
 }
 
 static() {
-  local arch p dll && local -A versions && local contents="VeladcomClient.dll VeladcomClient.h VeladcomClient.idl VeladcomClient.tlb VeladcomClient_i.c"
-  [ -f "$VELA_SOURCE/INSTALL.md" ] && contents="INSTALL.md $contents"
+  local arch p dll && local -A versions && local contents="INSTALL.md VeladcomClient.dll VeladcomClient.h VeladcomClient.idl VeladcomClient.tlb VeladcomClient_i.c"
   for arch in win32 win64; do
     check "$arch: unpack" unpack "VeladcomClient-$version-$arch.zip" "$work/$arch"
     check "$arch: unpack debug" unpack "VeladcomClient-$version-$arch-debug.zip" "$work/$arch-debug"
@@ -67,10 +66,9 @@ smoke() {
   check "regsvr32 from the package" wine regsvr32 /s "$dll"
   for key in "${keys[@]}"; do check "HKCR\\$key written" wine reg query "HKCR\\$key"; done
   check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine reg query "HKCR\\$vsa\\InprocServer32" /ve)"
-  # INSTALL.md's fenced block that starts with "' verify.vbs" (until it exists: a copy)
+  # INSTALL.md's fenced block that starts with "' verify.vbs"
   awk '/^```/ {if (take) exit; open = !open; start = NR; next}
-       open && NR == start + 1 && /^\047 verify\.vbs/ {take = 1} take' "$VELA_SOURCE/INSTALL.md" >"$work/verify.vbs" 2>/dev/null ||
-    cp "$VELA_SOURCE/tests/release/verify.vbs" "$work/verify.vbs"
+       open && NR == start + 1 && /^\047 verify\.vbs/ {take = 1} take' "$VELA_SOURCE/INSTALL.md" >"$work/verify.vbs"
   check "verify.vbs prints 1 twice" test "$(wine cscript //nologo "$(winpath "$work/verify.vbs")" agent1)" \
     = $'Reporting: 1\nTestDComCommunication: 1'
   check "regsvr32 /u" wine regsvr32 /s /u "$dll"
