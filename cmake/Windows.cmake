@@ -5,6 +5,20 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 # Static runtime: a Windows server has no libstdc++/libgcc/winpthread DLLs.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
+# --- Release builds ----------------------------------------------------------------
+# A release keeps its debug information, but in a file of its own: the DLL is shipped
+# stripped, and its debug link names <dll>.debug (with a checksum) for debuggers to find.
+option(VELA_RELEASE "Release build: debug information split off the DLL; package checks" OFF)
+function(vela_split_debug target)
+  if(VELA_RELEASE)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+      COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
+              $<TARGET_FILE:${target}>
+      VERBATIM)
+  endif()
+endfunction()
+
 # --- Wine -----------------------------------------------------------------------
 find_program(VELA_WINE NAMES wine wine64 HINTS /usr/lib/wine)
 find_program(VELA_WINESERVER NAMES wineserver wineserver64 HINTS /usr/lib/wine)

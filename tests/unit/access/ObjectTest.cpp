@@ -1,315 +1,205 @@
-// The object's own state and the corners of the command contract that one row of the
-// command table cannot show: stored settings reaching the agent, the members that test
-// a different HRESULT, the flag-chosen action texts, and bad input.
+// The object's stored settings as the agent receives them, and the corners of the command
+// contract that a row of the command table cannot show.
 #include "AccessFixture.h"
+
+#include <gmock/gmock.h>
+
+#include <cstring>
 
 namespace vela::test {
 namespace {
 
-using testagent::Outcome;
+using namespace std::string_literals;
 
-class ObjectTest : public AccessTest {
-protected:
-    void SetServersValue(const char* name, DWORD type, const void* data, DWORD size)
-    {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kServersKey, 0, nullptr, 0, KEY_WRITE,
-                                                   nullptr, &key, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size));
-        ::RegCloseKey(key);
-    }
-    void ClearServersKey() { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kServersKey); }
+void SetServersValue(const char* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kServersKey, 0, nullptr, 0, KEY_WRITE,
+                                               nullptr, &key, nullptr));
+    const unique_hkey owned(key);
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size));
+}
+void Servers(const char* name, DWORD value)
+{
+    SetServersValue(name, REG_DWORD, &value, sizeof value);
+}
+void Servers(const char* name, const char* text)
+{
+    SetServersValue(name, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
+}
 
-    std::vector<std::string> CallsOf(const std::string& operation)
-    {
-        std::vector<std::string> hits;
-        for (const std::string& call : Journal())
-            if (call.find("." + operation + "(") != std::string::npos) hits.push_back(call);
-        return hits;
-    }
+short g_out;
+void Alter(IVelaServerAccess* o)
+{
+    o->put_ReverseZoneIP(Text(L"stored")); // not this member's: the address comes from the registry
+    o->AlterCompleteDNSEntries(Text(L"h"), Text(L"d"), nullptr, nullptr, nullptr, &g_out);
+}
+void Bind(IVelaServerAccess* o)
+{
+    o->CBindDNSDomain(Text(L"h"), Text(L"d"), Text(L"ip"), &g_out);
+}
+void DeletePrimary(IVelaServerAccess* o)
+{
+    o->DeletePrimaryDomain(Text(L"h"), Text(L"d"), &g_out);
+}
+void Mail(IVelaServerAccess* o, const wchar_t* type)
+{
+    o->put_lMaxMailusers(40);
+    o->put_imail_databasetype(7);
+    o->put_imail_domainAlias(Text(L"al"));
+    o->put_imail_domainAlias(Text(L"ias"));
+    o->put_mailmax_domainAlias(Text(L"unused"));
+    o->put_mailmax_dbPath(Text(L"unused"));
+    o->put_SmarterMailAccountLimit(12);
+    o->MailSetup(Text(L"h"), Text(type), Text(L"shop"), Text(L"u"), Text(L"p"), Text(L"ip"), &g_out);
+}
+
+struct Forwarded {
+    const char* what;
+    void (*run)(IVelaServerAccess*);
+    std::string calls;
 };
 
-TEST_F(ObjectTest, FreshObjectReportsEmptyErrorAndAnswersReporting)
-{
-    IVelaServerAccess* object = NewObject();
-    EXPECT_EQ("", StrError(object));
-    short value = static_cast<short>(0xbeef);
-    EXPECT_EQ(S_OK, object->Reporting(nullptr, -1, &value));
-    EXPECT_EQ(1, value);
-    EXPECT_EQ(S_OK, object->Reporting(Text(L"x"), 7, nullptr));
-    EXPECT_TRUE(Journal().empty());
-    EXPECT_EQ(1u, LogLines().size()) << "a created object leaves only the header";
-}
+// clang-format off
+#define RUN(...) [](IVelaServerAccess* o) { __VA_ARGS__; }
+#define ALTER_CALL(soa, ns1, ns2, mail) "AlterCompleteDNSEntries(\"d\", null, null, null, " soa ", " ns1 ", " ns2 ", " mail ", &out); get_strError(&out)"
+#define MAIL_CALL(type) "MailSetup(" type ", \"shop\", \"u\", \"p\", \"ip\", &out); get_strError(&out)"
 
-TEST_F(ObjectTest, AppendingPutsRunTogetherAndReplacingPutReplaces)
-{
-    IVelaServerAccess* object = NewObject();
-    object->put_resellerns1(Text(L"a"));
-    object->put_resellerns1(nullptr);
-    object->put_resellerns1(Text(L"b"));
-    object->put_resellersoamail(Text(L"m"));
-    object->put_resellersoaEnabled(5);
-    object->put_ReverseZoneIP(Text(L"first"));
-    object->put_ReverseZoneIP(Text(L"second"));
-    short out = 0;
-    object->CBindDNSDomain(Text(L"h"), Text(L"d"), Text(L"ip"), &out);
-    object->DeletePrimaryDomain(Text(L"h"), Text(L"d"), &out);
-    EXPECT_EQ((std::vector<std::string>{R"(BindDnsAdmin.CBindDNSDomain("d", "ip", 0, "ab", "", "m", &out))"}),
-              CallsOf("CBindDNSDomain"));
-    EXPECT_EQ((std::vector<std::string>{R"(DnsAdmin.put_ReverseZoneIP("second"))"}),
-              CallsOf("put_ReverseZoneIP"));
+const Forwarded kForwarded[] = {
+    {"appending puts; a null appends nothing; soaEnabled 5 stores 0", RUN(o->put_resellerns1(Text(L"a")); o->put_resellerns1(nullptr); o->put_resellerns1(Text(L"b")); o->put_resellersoamail(Text(L"m")); o->put_resellersoaEnabled(5); Bind(o)), R"(CBindDNSDomain("d", "ip", 0, "ab", "", "m", &out))"},
+    {"soaEnabled 1 stores 1", RUN(o->put_resellersoaEnabled(1); o->put_resellerns2(Text(L"x")); o->put_resellerns2(Text(L"y")); Bind(o)), R"(CBindDNSDomain("d", "ip", 1, "", "xy", "", &out))"},
+    {"no Servers key", RUN(o->put_NamedBasedDomain(3); o->put_resellersoaEnabled(1); o->put_resellerns1(Text(L"n")); o->put_resellersoamail(Text(L"m1")); o->put_resellersoamail(Text(L"m2")); Alter(o)), "put_NamedBasedDomain(3); " ALTER_CALL("1", "\"n\"", "\"\"", "\"m1m2\"")},
+    {"SecondaryDNS 1", RUN(Servers("SecondaryDNS", 1); Servers("SecDNSServerIP", "192.0.2.7"); Alter(o)), R"(put_NamedBasedDomain(0); put_ReverseZoneIP("192.0.2.7"); )" ALTER_CALL("0", "\"\"", "\"\"", "\"\"")},
+    {"SecondaryDNS 1 without an address", RUN(Servers("SecondaryDNS", 1); Alter(o)), R"(put_NamedBasedDomain(0); put_ReverseZoneIP(""); )" ALTER_CALL("0", "\"\"", "\"\"", "\"\"")},
+    {"SecondaryDNS 2", RUN(Servers("SecondaryDNS", 2); Servers("SecDNSServerIP", "192.0.2.7"); Alter(o)), "put_NamedBasedDomain(0); " ALTER_CALL("0", "\"\"", "\"\"", "\"\"")},
+    {"SecondaryDNS \"1\" as text", RUN(Servers("SecondaryDNS", "1"); Servers("SecDNSServerIP", "192.0.2.7"); Alter(o)), "put_NamedBasedDomain(0); " ALTER_CALL("0", "\"\"", "\"\"", "\"\"")},
+    {"ReverseZoneIP replaces", RUN(o->put_ReverseZoneIP(Text(L"first")); o->put_ReverseZoneIP(Text(L"second")); DeletePrimary(o)), R"(put_ReverseZoneIP("second"); DeletePrimaryDomain("d", &out); get_strError(&out))"},
+    {"ReverseZoneIP null", RUN(o->put_ReverseZoneIP(Text(L"first")); o->put_ReverseZoneIP(nullptr); DeletePrimary(o)), R"(put_ReverseZoneIP(null); DeletePrimaryDomain("d", &out); get_strError(&out))"},
+    {"IMail in lower case", RUN(Mail(o, L"imail server")), R"(put_lMaxMailusers(40); put_imail_databasetype(1); put_imail_domainAlias("alias"); )" MAIL_CALL("\"imail server\"")},
+    {"MailMax", RUN(Mail(o, L"MailMax Server")), R"(put_lMaxMailusers(40); put_mailmax_domainAlias("alias"); put_mailmax_dbPath("c:\mailmax\shop"); )" MAIL_CALL("\"MailMax Server\"")},
+    {"SmarterMail in upper case", RUN(Mail(o, L"SMARTERMAIL SERVER")), "put_lMaxMailusers(40); put_SmarterMailAccountLimit(12); " MAIL_CALL("\"SMARTERMAIL SERVER\"")},
+    {"IMail with a trailing blank", RUN(Mail(o, L"IMail Server ")), "put_lMaxMailusers(40); " MAIL_CALL("\"IMail Server \"")},
+    {"null server type", RUN(Mail(o, nullptr)), "put_lMaxMailusers(40); " MAIL_CALL("\"\"")},
+    {"widened texts pass the ANSI code page", RUN(o->AddUser(Text(L"h"), Text(std::wstring(L"t\0u", 3)), Text(L"caf\x00e9"), Text(L"\x4e2d"), nullptr, &g_out)), "AddUser(\"t\", \"caf\xc3\xa9\", \"?\", \"\", &out); get_strError(&out)"},
+    {"texts as received", RUN(double size; o->GetMailFolderSize(Text(L"h"), nullptr, Text(std::wstring(L"t\0u", 3)), &size)), "GetMailFolderSize(null, \"t\0u\", &out); get_strError(&out)"s},
+};
+// clang-format on
+#undef RUN
+#undef ALTER_CALL
+#undef MAIL_CALL
 
-    testagent::Reset();
-    object->put_resellersoaEnabled(1);
-    object->put_ReverseZoneIP(nullptr);
-    object->CBindDNSDomain(Text(L"h"), Text(L"d"), Text(L"ip"), &out);
-    object->DeletePrimaryDomain(Text(L"h"), Text(L"d"), &out);
-    EXPECT_EQ((std::vector<std::string>{R"(BindDnsAdmin.CBindDNSDomain("d", "ip", 1, "ab", "", "m", &out))"}),
-              CallsOf("CBindDNSDomain"));
-    EXPECT_EQ((std::vector<std::string>{"DnsAdmin.put_ReverseZoneIP(null)"}), CallsOf("put_ReverseZoneIP"));
-}
-
-TEST_F(ObjectTest, MailSetupSettingsFollowTheServerType)
+TEST_F(AccessTest, StoredSettingsAndTextsReachTheAgent)
 {
-    IVelaServerAccess* object = NewObject();
-    object->put_lMaxMailusers(40);
-    object->put_imail_databasetype(7);
-    object->put_imail_domainAlias(Text(L"al"));
-    object->put_imail_domainAlias(Text(L"ias"));
-    object->put_mailmax_domainAlias(Text(L"unused"));
-    object->put_mailmax_dbPath(Text(L"unused"));
-    object->put_SmarterMailAccountLimit(12);
-    const struct {
-        const wchar_t* type;
-        std::vector<std::string> settings;
-    } cases[] = {
-        {L"imail server",
-         {"put_lMaxMailusers(40)", "put_imail_databasetype(1)", R"(put_imail_domainAlias("alias"))"}},
-        {L"MailMax Server",
-         {"put_lMaxMailusers(40)", R"(put_mailmax_domainAlias("alias"))",
-          R"(put_mailmax_dbPath("c:\mailmax\shop"))"}},
-        {L"SMARTERMAIL SERVER", {"put_lMaxMailusers(40)", "put_SmarterMailAccountLimit(12)"}},
-        {L"IMail Server ", {"put_lMaxMailusers(40)"}},
-        {L"", {"put_lMaxMailusers(40)"}},
-    };
-    for (const auto& c : cases) {
+    for (const Forwarded& c : kForwarded) {
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kServersKey);
         testagent::Reset();
-        short out = 0;
-        object->MailSetup(Text(L"h"), Text(c.type), Text(L"shop"), Text(L"u"), Text(L"p"), Text(L"ip"), &out);
-        std::vector<std::string> calls = Journal();
-        ASSERT_EQ(c.settings.size() + 2, calls.size()) << testagent::Journal();
-        for (size_t i = 0; i < c.settings.size(); ++i)
-            EXPECT_EQ("ServerAdmin." + c.settings[i], calls[i]);
-        EXPECT_EQ(1, out);
+        c.run(NewObject());
+        EXPECT_EQ(c.calls, Journal()) << c.what;
     }
-
-    // A null server type goes on as an empty text, while the pass-through members hand it on null.
-    testagent::Reset();
-    short out = 0;
-    double size = 0;
-    object->MailSetup(Text(L"h"), nullptr, nullptr, nullptr, nullptr, nullptr, &out);
-    object->GetMailFolderSize(Text(L"h"), nullptr, nullptr, &size);
-    EXPECT_EQ((std::vector<std::string>{R"(ServerAdmin.MailSetup("", "", "", "", "", &out))"}),
-              CallsOf("MailSetup"));
-    EXPECT_EQ((std::vector<std::string>{"ServerAdmin.GetMailFolderSize(null, null, &out)"}),
-              CallsOf("GetMailFolderSize"));
 }
 
-TEST_F(ObjectTest, RemoteErrorTextWithSuccessfulCallKeepsTheOutValue)
+TEST_F(AccessTest, FreshObjectPutsAndReporting)
 {
-    IVelaServerAccess* object = NewObject();
-    Outcome outcome;
-    outcome.result = 0;
-    outcome.errorText = L"zone missing";
-    testagent::SetOutcome("ServerAdmin", "SetupSecDNS", outcome);
-    testagent::SetOutcome("ServerAdmin", "MailSetup", outcome);
-    testagent::SetOutcome("DnsAdmin", "AlterCompleteDNSEntries", outcome);
-    short out = 0;
-    object->SetupSecDNS(Text(L"H"), Text(L"D"), Text(L"m"), Text(L"any"), 1, &out);
-    EXPECT_EQ(1, out);
-    EXPECT_EQ("zone missing", StrError(object));
-    EXPECT_EQ(
-        "Command for Remote Server 'H' : Set Secondary DNS for Domain 'D',Operation Failed : Error is 'zone "
-        "missing',",
-        LastRecord());
-
-    object->AlterCompleteDNSEntries(Text(L"H"), Text(L"D"), nullptr, nullptr, nullptr, &out);
-    EXPECT_EQ(1, out);
-
-    // MailSetup keeps its error text for the log alone.
-    testagent::SetOutcome("DnsAdmin", "AlterCompleteDNSEntries", Outcome{});
-    object->AlterCompleteDNSEntries(Text(L"H"), Text(L"D"), nullptr, nullptr, nullptr, &out);
-    object->MailSetup(Text(L"H"), Text(L"t"), Text(L"D"), nullptr, nullptr, nullptr, &out);
-    EXPECT_EQ(1, out);
-    EXPECT_EQ("", StrError(object));
-    EXPECT_EQ(
-        "Command for Remote Server 'H' : Mail Setup for Domain 'D' : Mail Server is 't',Operation Failed : "
-        "Error is 'zone missing',",
-        LastRecord());
+    IVelaServerAccess* o = NewObject();
+    EXPECT_EQ("", StrError(o));
+    const Text t(L"t");
+    for (const HRESULT hr :
+         {o->put_imail_databasetype(1), o->put_imail_domainAlias(t), o->put_mailmax_dbPath(t),
+          o->put_mailmax_domainAlias(t), o->put_resellersoaEnabled(1), o->put_resellerns1(t),
+          o->put_resellerns2(t), o->put_resellersoamail(t), o->put_lMaxMailusers(1),
+          o->put_NamedBasedDomain(1), o->put_ReverseZoneIP(t), o->put_SmarterMailAccountLimit(1)})
+        EXPECT_EQ(S_OK, hr);
+    short value = kPoisonShort;
+    EXPECT_EQ(S_OK, o->Reporting(nullptr, -1, &value));
+    EXPECT_EQ(1, value);
+    EXPECT_EQ("", Journal());
+    EXPECT_EQ(std::vector<std::string>{}, RecordsSince(1)) << "neither puts nor Reporting log";
 }
 
-TEST_F(ObjectTest, DeletePrimaryDomainIgnoresItsMainCallsHResult)
+TEST_F(AccessTest, OutcomesBeyondTheTable)
 {
     IVelaServerAccess* object = NewObject();
-    Outcome failing;
+    // DeletePrimaryDomain judges by get_strError's HRESULT alone.
+    testagent::Outcome failing;
     failing.hr = E_FAIL;
     failing.result = 4;
     testagent::SetOutcome("DnsAdmin", "DeletePrimaryDomain", failing);
-    short out = 0;
-    object->DeletePrimaryDomain(Text(L"h"), Text(L"zone"), &out);
+    short out = kPoisonShort;
+    object->DeletePrimaryDomain(Text(L"h"), Text(std::wstring(L"z\0y", 3)),
+                                &out); // the action text ends at a NUL
     EXPECT_EQ(4, out);
     EXPECT_EQ("", StrError(object));
-    EXPECT_EQ("Command for Remote Server 'h' : Delete Primary Domain 'zone',Operation Successful,",
-              LastRecord());
-}
+    EXPECT_EQ(
+        std::vector<std::string>{
+            "Command for Remote Server 'h' : Delete Primary Domain 'z',Operation Successful,"},
+        RecordsSince(1));
 
-TEST_F(ObjectTest, GetDNSFileWithoutTextGivesAnEmptyString)
-{
-    IVelaServerAccess* object = NewObject();
-    BSTR text = nullptr;
-    object->GetDNSFile(Text(L"h"), Text(L"f"), &text);
-    ASSERT_NE(nullptr, text);
-    EXPECT_EQ(0u, ::SysStringLen(text));
-    ::SysFreeString(text);
+    // A file the agent does not return is an empty text, not a null one.
+    BSTR file = PoisonText();
+    object->GetDNSFile(Text(L"h"), Text(L"f"), &file);
+    ASSERT_NE(PoisonText(), file);
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(0u, ::SysStringLen(file));
+    ::SysFreeString(file);
     EXPECT_EQ("Success", StrError(object));
+
+    // An agent that refuses the interface fails the call.
+    Activator::Get().refuse = E_NOINTERFACE;
+    out = kPoisonShort;
+    object->ReloadSecDNS(Text(L"h"), Text(L"d"), 1, &out);
+    EXPECT_EQ(0, out);
+    EXPECT_THAT(StrError(object), ::testing::EndsWith("[80004002]"));
 }
 
-TEST_F(ObjectTest, AlterCompleteDNSEntriesHandsOnTheSecondaryDnsServer)
-{
-    const auto reversePuts = [&](IVelaServerAccess* object) {
-        testagent::Reset();
-        short out = 0;
-        object->AlterCompleteDNSEntries(Text(L"h"), Text(L"d"), nullptr, nullptr, nullptr, &out);
-        return CallsOf("put_ReverseZoneIP");
-    };
-    IVelaServerAccess* object = NewObject();
-    object->put_ReverseZoneIP(Text(L"stored"));
-
-    ClearServersKey();
-    EXPECT_TRUE(reversePuts(object).empty());
-
-    const DWORD one = 1, two = 2;
-    SetServersValue("SecondaryDNS", REG_DWORD, &one, sizeof one);
-    EXPECT_EQ((std::vector<std::string>{R"(DnsAdmin.put_ReverseZoneIP(""))"}), reversePuts(object));
-    SetServersValue("SecDNSServerIP", REG_SZ, "192.0.2.7", 10);
-    const std::vector<std::string> calls = (reversePuts(object), Journal());
-    ASSERT_GE(calls.size(), 3u);
-    EXPECT_EQ("DnsAdmin.put_NamedBasedDomain(0)", calls[0]);
-    EXPECT_EQ(R"(DnsAdmin.put_ReverseZoneIP("192.0.2.7"))", calls[1]);
-    EXPECT_EQ(0u, calls[2].find("DnsAdmin.AlterCompleteDNSEntries("));
-
-    SetServersValue("SecondaryDNS", REG_DWORD, &two, sizeof two);
-    EXPECT_TRUE(reversePuts(object).empty());
-    SetServersValue("SecondaryDNS", REG_SZ, "1", 2);
-    EXPECT_TRUE(reversePuts(object).empty());
-    ClearServersKey();
-}
-
-TEST_F(ObjectTest, MailEnableUserFlagChoosesTheActionText)
+// The host goes to activation unchanged, as received or through the ANSI code page.
+TEST_F(AccessTest, HostNamesReachActivation)
 {
     IVelaServerAccess* object = NewObject();
     const struct {
-        short flag;
-        const char* action;
-    } cases[] = {
-        {0, "Command for Remote Server 'h' : Delete MailEnable User 'u' : Domain is 'd'"},
-        {1, "Command for Remote Server 'h' : Add MailEnable User 'u' : Domain is 'd'"},
-        {2, "Command for Remote Server 'h' : Update MailEnable User 'u' : Domain is 'd'"},
-        {3, ""},
-        {-1, ""},
-    };
+        const wchar_t* host;
+        bool named;
+        const wchar_t *asReceived, *widened;
+    } cases[] = {{nullptr, false, L"", L""},
+                 {L"", false, L"", L""},
+                 {L" spaced host ", true, L" spaced host ", L" spaced host "},
+                 {L"\x4e2d", true, L"\x4e2d", L"?"}};
     for (const auto& c : cases) {
-        testagent::Reset();
-        short out = 0;
-        object->AddUpdateDeleteMEUser(Text(L"h"), Text(L"u"), Text(L"p"), Text(L"d"), c.flag, &out);
-        EXPECT_EQ(std::string(c.action) + ",Operation Successful,", LastRecord());
-        EXPECT_EQ("ServerAdmin.AddUpdateDeleteMEUser(\"u\", \"p\", \"d\", " + std::to_string(c.flag) +
-                      ", &out)",
-                  Journal().at(0));
+        Activator::Get().seen.clear();
+        object->CreateAEntry(Text(c.host), nullptr, nullptr, nullptr, &g_out);
+        object->TestDComCommunication(Text(c.host), &g_out);
+        ASSERT_EQ(2u, Activator::Get().seen.size());
+        EXPECT_EQ(c.named, Activator::Get().seen[0].named);
+        EXPECT_EQ(c.named, Activator::Get().seen[1].named);
+        EXPECT_EQ(c.asReceived, Activator::Get().seen[0].host);
+        EXPECT_EQ(c.widened, Activator::Get().seen[1].host);
     }
 }
 
-TEST_F(ObjectTest, HostNamesReachActivationAsGiven)
+// Null, huge, embedded-NUL and non-ANSI texts with null out-pointers, reachable or not:
+// every member answers S_OK, forwards, logs once and releases the agent.
+TEST_F(AccessTest, BadInputNeverCrashes)
 {
     IVelaServerAccess* object = NewObject();
-    short out = 0;
-    object->CreateAEntry(nullptr, nullptr, nullptr, nullptr, &out);
-    object->CreateAEntry(Text(L""), nullptr, nullptr, nullptr, &out);
-    object->CreateAEntry(Text(L" spaced host "), nullptr, nullptr, nullptr, &out);
-    object->TestDComCommunication(nullptr, &out);
-    const std::vector<Activation>& seen = Activations().seen;
-    ASSERT_EQ(4u, seen.size());
-    EXPECT_TRUE(seen[0].serverNameNull);
-    EXPECT_TRUE(seen[1].serverNameNull);
-    EXPECT_EQ(L" spaced host ", seen[2].serverName);
-    EXPECT_TRUE(seen[3].serverNameNull) << "a widened empty host still asks for this machine";
-    EXPECT_TRUE(IsEqualIID(IID_IDnsAdmin, seen[0].iid));
-    EXPECT_EQ(1, out);
-}
-
-TEST_F(ObjectTest, RefusedInterfaceTakesTheFailurePath)
-{
-    IVelaServerAccess* object = NewObject();
-    Activations().interfaceResult = E_NOINTERFACE;
-    short out = static_cast<short>(0xbeef);
-    object->ReloadSecDNS(Text(L"h"), Text(L"d"), 1, &out);
-    EXPECT_EQ(0, out);
-    EXPECT_EQ(ErrorTextFor(E_NOINTERFACE), StrError(object));
-}
-
-TEST_F(ObjectTest, RestartLeavesNoTrace)
-{
-    IVelaServerAccess* object = NewObject();
-    Activations().activationResult = HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
-    const size_t lines = LogLines().size();
-    EXPECT_EQ(S_OK, object->Restart(Text(L"unreachable")));
-    EXPECT_EQ(lines, LogLines().size());
-    EXPECT_EQ("", StrError(object));
-}
-
-// Bad input: every text argument null, then huge, with an embedded NUL and with
-// characters outside the ANSI code page. Each member still forwards, logs and returns
-// S_OK, and a null out-pointer is never written through.
-TEST_F(ObjectTest, BadInputNeverCrashes)
-{
-    IVelaServerAccess* object = NewObject();
-    const std::wstring huge(1 << 20, L'x');
-    const std::wstring withNul(L"ab\0cd", 5);
-    const std::wstring foreign = L"\x0416\x4e2d\x0394";
-    const Text texts[] = {Text(nullptr), Text(huge), Text(withNul), Text(foreign)};
-    for (const Text& text : texts) {
-        testagent::Reset();
-        const size_t lines = LogLines().size();
-        EXPECT_EQ(S_OK, object->SetupSecDNS(text, text, text, text, 1, nullptr));
-        EXPECT_EQ(S_OK, object->MailSetup(text, text, text, text, text, text, nullptr));
-        EXPECT_EQ(S_OK, object->GetDNSFile(text, text, nullptr));
-        EXPECT_EQ(S_OK, object->ControlService(text, text, text, nullptr));
-        EXPECT_EQ(S_OK, object->ResetMailBoxes(text, text, text, 1, nullptr));
-        EXPECT_EQ(S_OK, object->GetMEUsersList(text, text, nullptr));
-        EXPECT_EQ(S_OK, object->get_strError(nullptr));
-        EXPECT_EQ(S_OK, object->put_resellerns1(text));
-        EXPECT_EQ(lines + 6, LogLines().size());
-        EXPECT_EQ(6, testagent::Activations());
-    }
-    // Handed-through null out-pointers reach the agent as they came.
-    const std::string handedThrough = Journal().at(Journal().size() - 2);
-    EXPECT_EQ(0u, handedThrough.find("ServerAdmin.GetMEUsersList(")) << handedThrough;
-    EXPECT_NE(std::string::npos, handedThrough.find(", null-out)")) << handedThrough;
-}
-
-TEST_F(ObjectTest, TextsPassTheAnsiCodePage)
-{
-    IVelaServerAccess* object = NewObject();
-    short out = 0;
-    object->CreateAEntry(Text(L"h"), Text(std::wstring(L"ab\0cd", 5)), nullptr, nullptr, &out);
-    EXPECT_EQ("Command for Remote Server 'h' : Create A Record for Domain 'ab',Operation Successful,",
-              LastRecord());
-    // Widened texts stop at the embedded NUL; texts handed on as received keep it.
-    testagent::Reset();
-    object->AddUser(Text(L"h"), Text(std::wstring(L"t\0u", 3)), Text(L"caf\x00e9"), Text(L"\x4e2d"), nullptr,
-                    &out);
-    EXPECT_EQ(R"(ServerAdmin.AddUser("t", "caf)" + std::string("\xc3\xa9") + R"(", "?", "", &out))",
-              Journal().at(0));
+    const Text texts[] = {Text(nullptr), Text(std::wstring(1 << 16, L'x')), Text(std::wstring(L"ab\0cd", 5)),
+                          Text(L"\x0416\x4e2d\x0394")};
+    for (const HRESULT activation : {S_OK, HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)})
+        for (const Text& t : texts) {
+            Activator::Get() = {};
+            Activator::Get().fail = activation;
+            const size_t before = LogLines().size();
+            EXPECT_EQ(S_OK, object->SetupSecDNS(t, t, t, t, 1, nullptr));
+            EXPECT_EQ(S_OK, object->MailSetup(t, t, t, t, t, t, nullptr));
+            EXPECT_EQ(S_OK, object->GetDNSFile(t, t, nullptr));
+            EXPECT_EQ(S_OK, object->ControlService(t, t, t, nullptr));
+            EXPECT_EQ(S_OK, object->ResetMailBoxes(t, t, t, 1, nullptr));
+            EXPECT_EQ(S_OK, object->GetMEUsersList(t, t, nullptr));
+            EXPECT_EQ(S_OK, object->get_strError(nullptr));
+            EXPECT_EQ(S_OK, object->put_resellerns1(t));
+            EXPECT_EQ(S_OK, object->Reporting(t, 1, nullptr));
+            EXPECT_EQ(6u, Activator::Get().seen.size());
+            EXPECT_EQ(before + 6, LogLines().size());
+            EXPECT_EQ(0, testagent::LiveObjects());
+        }
 }
 
 } // namespace

@@ -1,8 +1,8 @@
-// Helpers for the log tests: scratch folders, raw file and registry access, and the
-// checker that proves records of concurrent writers arrived whole.
+// Scratch folders, raw file reads and the install-path setting, for the tests of the log
+// and of the objects that write it.
 #pragma once
 
-#include "platform/WinIncludes.h"
+#include "common/Unique.h"
 
 #include <string>
 #include <vector>
@@ -23,42 +23,27 @@ private:
     std::string m_path;
 };
 
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-bool DirectoryExists(const std::string& path);
+std::string ReadFileBytes(const std::string& path); // throws std::runtime_error when unreadable
 // Lines split at "\r\n"; the text after the last "\r\n" (normally empty) is dropped.
 std::vector<std::string> SplitLines(const std::string& text);
 
-// The platform's text for `code`, the way the log is expected to quote it.
-std::string SystemText(DWORD code);
-
-// Sets (or, with REG_NONE, deletes) "InstallPath" for the life of the object and puts
-// back what was there before. Test processes that CTest runs side by side take turns
-// through a named mutex, since they share the one value of the prefix.
+// Sets (with REG_NONE: deletes) "InstallPath" for the life of the object, then puts back
+// what was there. Test programs take turns through a named mutex: they share the value.
 class ScopedInstallPath {
 public:
     ScopedInstallPath(const std::string& value, DWORD type = REG_SZ);
     ~ScopedInstallPath();
-    ScopedInstallPath(const ScopedInstallPath&) = delete;
-    ScopedInstallPath& operator=(const ScopedInstallPath&) = delete;
 
 private:
-    void ReleaseTurn();
-
-    HANDLE m_turn = nullptr;
-    bool m_had = false;
-    DWORD m_type = REG_NONE;
+    unique_handle m_turn;    // also keeps the object from being copied
+    DWORD m_type = REG_NONE; // REG_NONE: there was no value
     std::string m_data;
 };
 
-// Checks that `text` is the header followed by exactly `perTag` records for each tag,
-// each line whole, and every tag's sequence numbers 0..perTag-1 in order. Records are
-// "date,time,<tag>[-padding],<number>," as log_writer and the in-process writers make
-// them. Returns an empty string when all holds, else what went wrong.
-std::string CheckConcurrentRecords(const std::string& text, const std::vector<std::string>& tags, int perTag);
-
-// The action text a concurrent writer logs for record `i`: varying lengths, so that
-// two records written over each other cannot go unnoticed.
-std::string ConcurrentAction(const std::string& tag, int i);
+// Record `i` of a concurrent writer: lengths vary, so that records written over each other show.
+inline std::string ConcurrentAction(const std::string& tag, int i)
+{
+    return tag + "-" + std::string(i % 37, 'x');
+}
 
 } // namespace vela::test

@@ -1,0 +1,265 @@
+// The action log and the registry reader, read back through raw file and Reg* calls.
+#include "LogTestSupport.h"
+#include "log/ActionLog.h"
+#include "log/RegistrySettings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+
+namespace vela {
+struct ActionLogTestAccess {
+    static unique_handle& File(CActionLog& log) { return log.m_file; }
+};
+} // namespace vela
+
+using namespace vela;
+using namespace vela::test;
+
+namespace {
+
+const std::string kHeader = "Date,Time,Action,Comments,\r\n";
+
+// The platform's own text for `code`, line break included; empty when it has none.
+std::string SystemText(DWORD code)
+{
+    char* text = nullptr;
+    const DWORD flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    ::FormatMessageA(flags, nullptr, code, 0x400, reinterpret_cast<char*>(&text), 0, nullptr);
+    const unique_hlocal owner(text);
+    return text ? text : "";
+}
+
+// `text` with each line's date and time checked and cut off, or marked as missing.
+std::string Unstamped(const std::string& text)
+{
+    static const std::regex stamped(R"(\d\d/\d\d/\d\d,\d\d:\d\d:\d\d,.*)");
+    std::string out;
+    for (const std::string& line : SplitLines(text))
+        out += (std::regex_match(line, stamped) ? line.substr(18) : "<no stamp>" + line) + "\r\n";
+    return out + text.substr(text.rfind("\r\n") == std::string::npos ? 0 : text.rfind("\r\n") + 2);
+}
+
+using Stored = std::pair<DWORD, std::string>; // type and bytes
+
+Stored Query(const std::string& key)
+{
+    unique_hkey opened;
+    DWORD type = 0xdeadbeef;
+    char data[256];
+    DWORD size = sizeof data;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, opened.put()) ||
+        ::RegQueryValueExA(opened.get(), "Value", nullptr, &type, reinterpret_cast<BYTE*>(data), &size))
+        return {REG_NONE, opened ? "no value" : "no key"};
+    return {type, std::string(data, size)};
+}
+
+std::string Dword(DWORD value)
+{
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+} // namespace
+
+// Where "InstallPath" puts the log; an unusable one leaves a closed log that creates and
+// writes nothing, and keeps the platform's reason in its last-error text.
+TEST(ActionLogLocation, InstallPathDecidesWhereTheLogGoes)
+{
+    const struct {
+        DWORD type;
+        const char* value; // after the scratch folder; null: the empty value
+        bool admin;        // whether web\admin exists
+        const char* path;  // what GetLogFilePath gives, after the scratch folder; null: ""
+        bool opens;
+    } rows[] = {
+        {REG_SZ, "", true, "\\web\\admin\\Logs\\VelaDComClient.csv", true},
+        {REG_SZ, "\\", true, "\\\\web\\admin\\Logs\\VelaDComClient.csv", true},
+        {REG_SZ, "", false, "\\web\\admin\\Logs\\VelaDComClient.csv", false},
+        {REG_NONE, "", true, nullptr, false},
+        {REG_SZ, nullptr, true, nullptr, false},
+        {REG_EXPAND_SZ, "", true, nullptr, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(&row - rows));
+        TempDir dir;
+        if (row.admin) std::filesystem::create_directories(dir / "web\\admin");
+        ScopedInstallPath installPath(row.value ? dir.path() + row.value : "", row.type);
+
+        const std::string path = GetLogFilePath();
+        EXPECT_EQ(row.path ? dir.path() + row.path : "", path);
+        // The reason the platform itself gives for not creating the file.
+        if (!row.opens) {
+            EXPECT_EQ(INVALID_HANDLE_VALUE,
+                      ::CreateFileA(path.c_str(), 0, 0, nullptr, CREATE_NEW, 0, nullptr));
+        }
+        const DWORD reason = ::GetLastError();
+        CActionLog log;
+        log.Open(path);
+        EXPECT_EQ(row.opens, log.IsOpen());
+        EXPECT_EQ(row.opens ? "" : "CreateFile fails in constructor. " + SystemText(reason), log.LastError());
+        EXPECT_EQ(row.opens, log.Log("a", "b"));
+        const std::string file = dir / "web\\admin\\Logs\\VelaDComClient.csv";
+        EXPECT_EQ(row.opens, ::GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES);
+    }
+}
+
+// The header goes only into a file the log creates; an existing file, even an empty one,
+// keeps its bytes, and the records follow its last byte, texts byte for byte, unquoted.
+TEST(ActionLogOpen, HeaderOnlyInAFileTheLogCreates)
+{
+    const char* const rows[] = {nullptr, "", "Date,Time,Action,Comments,\r\n01/02/03,04:05:06,Old,Old,\r\n",
+                                "no line end"};
+    const std::string action = "Server 'a,b' : \"q\" \xE9t\xE9";
+    for (const char* before : rows) {
+        SCOPED_TRACE(before ? before : "no file");
+        TempDir dir;
+        const std::string path = dir / "log.csv";
+        if (before) std::ofstream(path, std::ios::binary) << before;
+        const std::string start = before ? before : kHeader;
+        CActionLog log;
+        log.Open(path);
+        EXPECT_EQ(start, ReadFileBytes(path));
+        log.Open(dir / "other.csv"); // an open log ignores another path
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((dir / "other.csv").c_str()));
+        EXPECT_TRUE(log.Log(action, "Error is 'x, y'"));
+        EXPECT_TRUE(log.Log("two", ""));
+        EXPECT_EQ(action + ",Error is 'x, y',\r\ntwo,,\r\n",
+                  Unstamped(ReadFileBytes(path).substr(start.size())));
+    }
+}
+
+TEST(ActionLogRecord, DateAndTimeZeroPaddedWithTwoDigitYear)
+{
+    const std::pair<SYSTEMTIME, const char*> rows[] = {
+        {{2005, 7, 1, 4, 9, 5, 3, 0}, "07/04/05,09:05:03,act,res,\r\n"},
+        {{1999, 12, 5, 31, 23, 59, 59, 999}, "12/31/99,23:59:59,act,res,\r\n"},
+        {{2000, 1, 6, 1, 0, 0, 0, 0}, "01/01/00,00:00:00,act,res,\r\n"},
+    };
+    for (const auto& [time, line] : rows)
+        EXPECT_EQ(line, FormatLogRecord(time, "act", "res"));
+}
+
+// A record carries the local time. A failed write closes the log for good; "<message>.
+// <system text>" says why, or a sentence for a code without text (in signed decimal).
+TEST(ActionLogFailure, FailedRecordWriteClosesLogForGood)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    CActionLog log;
+    log.Open(path);
+    SYSTEMTIME before, after;
+    ::GetLocalTime(&before);
+    ASSERT_TRUE(log.Log("kept", "ok"));
+    ::GetLocalTime(&after);
+    const std::string written = ReadFileBytes(path);
+    EXPECT_TRUE(written == kHeader + FormatLogRecord(before, "kept", "ok") ||
+                written == kHeader + FormatLogRecord(after, "kept", "ok"))
+        << written;
+    // A handle that may only read: every write through it fails.
+    ActionLogTestAccess::File(log).reset(::CreateFileA(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(log.Log("lost", "1"));
+    EXPECT_EQ("WriteFile fails in logging. " + SystemText(ERROR_ACCESS_DENIED), log.LastError());
+    EXPECT_FALSE(log.IsOpen());
+    const std::pair<DWORD, std::string> later[] = {
+        {ERROR_INVALID_HANDLE, SystemText(ERROR_INVALID_HANDLE)},
+        {0x20001234, "The system cannot find error message for error number 536875572"},
+        {0xA0001234, "The system cannot find error message for error number -1610608076"},
+    };
+    for (const auto& [code, text] : later) {
+        ::SetLastError(code);
+        EXPECT_FALSE(log.Log("lost", "2"));
+        EXPECT_EQ("Invalid file handle. " + text, log.LastError());
+    }
+    EXPECT_EQ(written, ReadFileBytes(path));
+}
+
+// Several processes append to one file at once, each through its own log, as objects in
+// several panel processes do: every record arrives whole and once, in its writer's order.
+TEST(ActionLogConcurrency, SeveralProcessesLoseNoRecord)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    CActionLog own;
+    own.Open(path);
+    const unique_handle ready(::CreateSemaphoreA(nullptr, 0, 4, "VelaLogWritersReady"));
+    const unique_handle go(::CreateEventA(nullptr, TRUE, FALSE, "VelaLogWritersGo"));
+    constexpr int kRecords = 1000;
+    std::vector<unique_handle> processes;
+    for (const std::string tag : {"P0", "P1", "P2", "P3"}) {
+        // Found in this program's folder, which comes first in the search.
+        std::string command = "log_writer.exe \"" + path + "\" " + tag + " " + std::to_string(kRecords);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                     &startup, &info));
+        ::CloseHandle(info.hThread);
+        processes.emplace_back(info.hProcess);
+    }
+    for (std::size_t n = 0; n < processes.size(); ++n)
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready.get(), 60000));
+    ::SetEvent(go.get());
+    for (int i = 0; i < kRecords; ++i)
+        ASSERT_TRUE(own.Log(ConcurrentAction("main", i), std::to_string(i)));
+    for (const unique_handle& process : processes) {
+        DWORD exitCode = 0xdeadbeef;
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 120000));
+        ASSERT_TRUE(::GetExitCodeProcess(process.get(), &exitCode));
+        EXPECT_EQ(0u, exitCode);
+    }
+
+    const std::vector<std::string> lines = SplitLines(Unstamped(ReadFileBytes(path).substr(kHeader.size())));
+    EXPECT_EQ(5u * kRecords, lines.size());
+    std::map<std::string, int> next;
+    for (const std::string& line : lines) {
+        const std::string tag = line.substr(0, line.find('-'));
+        const int i = next[tag]++;
+        ASSERT_EQ(ConcurrentAction(tag, i) + "," + std::to_string(i) + ",", line);
+    }
+}
+
+// Only REG_SZ reads as text (to its first NUL), only REG_DWORD as a number; a stored value
+// stays as it was. ReadDWORD creates a missing value (REG_DWORD 0) only in an existing key.
+TEST(RegistrySettings, ReadsByStoredTypeAndCreatesOnlyMissingNumbers)
+{
+    const struct {
+        DWORD type; // REG_NONE: no value; with "no key", no key either
+        std::string bytes;
+        DWORD number;
+        const char* text;
+        Stored after;
+    } rows[] = {
+        {REG_SZ, {"10.0.0.2\0", 9}, 0, "10.0.0.2", {}},
+        {REG_SZ, "abc", 0, "abc", {}},
+        {REG_SZ, {"abc\0def\0", 8}, 0, "abc", {}},
+        {REG_SZ, "", 0, "", {}},
+        {REG_SZ, {"1\0", 2}, 0, "1", {}},
+        {REG_EXPAND_SZ, {"C:\\Vela\0", 8}, 0, "", {}},
+        {REG_MULTI_SZ, {"a\0b\0\0", 5}, 0, "", {}},
+        {REG_BINARY, Dword(1), 0, "", {}},
+        {REG_QWORD, Dword(1) + Dword(0), 0, "", {}},
+        {REG_DWORD, Dword(0x12345678), 0x12345678, "", {}},
+        {REG_NONE, "no value", 0, "", {REG_DWORD, Dword(0)}},
+        {REG_NONE, "no key", 0, "", {REG_NONE, "no value"}},
+    };
+    const std::string root = "SOFTWARE\\VelaLogTests\\" + std::to_string(::GetCurrentProcessId());
+    for (const auto& row : rows) {
+        const std::string key = root + "\\" + std::to_string(&row - rows);
+        SCOPED_TRACE(key);
+        if (row.bytes != "no key")
+            ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Other", REG_SZ, "x", 2);
+        if (row.type != REG_NONE)
+            ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Value", row.type, row.bytes.data(),
+                              static_cast<DWORD>(row.bytes.size()));
+        const Stored before = Query(key);
+        EXPECT_EQ(row.number, CRegistrySettings().ReadDWORD(key, "Value"));
+        EXPECT_EQ(row.text, CRegistrySettings().ReadString(key, "Value"));
+        EXPECT_EQ(row.type != REG_NONE ? before : row.after, Query(key));
+    }
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, root.c_str());
+}
