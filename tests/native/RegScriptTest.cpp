@@ -92,7 +92,8 @@ const std::vector<Row> kRows = {
     {"", "\r\n\tHKCU\n{\r'Key With ''Quotes'''\t=\ts\n'it''s'\r\n}\r\n\t ", R, 0,
      "HKCU\\Key With 'Quotes'\nHKCU\\Key With 'Quotes'||1|it's\n"},
     {"", std::string("HKCU { Z }\0junk", 15), R, 0, "HKCU\\Z\n"},
-    {"", "HKCU { Name= s 'v' }", R, 0, "HKCU\\Name=\nHKCU\\s\nHKCU\\v\n"},
+    {"", "HKCU { Name= s 'v' K { = s 'v' } }", R, 0,
+     "HKCU\\K\nHKCU\\K\\=\nHKCU\\K\\s\nHKCU\\K\\v\nHKCU\\Name=\nHKCU\\s\nHKCU\\v\n"},
     {"", "HKCU { A = s '" + kLongest + "' }", R, 0, "HKCU\\A\nHKCU\\A||1|" + kLongest + "\n"},
     {"", "HKCU { " + kLongest + "x }", R, 0x80020009, ""},
     {"", "HKCU { B = s 'open'' }", R, 0x80020009, ""},
@@ -105,7 +106,7 @@ const std::vector<Row> kRows = {
     {"", "HKLM { Software = s 'v' }", R, 0, ""}, // opened for reading only: used as it is
     {"", "HKEY_LOCAL_MACHINE { New }", R, 0x80020009, ""},
     {"", "HKXX { K }", U, 0x80020009, ""},
-    // Values.
+    // Values and keys.
     {"",
      "HKCU { K { val Str = S 'text' val Num = d '4000000000' val Hex = D '&H10' val Oct = d ' &o17 ' "
      "val Bad = d 'abc' val Bin = B '0aFfz1' val Empty = b '' } }",
@@ -115,7 +116,6 @@ const std::vector<Row> kRows = {
     {"", "HKCU { K = b '123' }", R, 0x80004005, ""},
     {"", "HKCU { K = x 'v' }", R, 0x80020009, ""},
     {"", "HKCU { K { val V s 'v' } }", U, 0x80020009, ""},
-    // Keys.
     {"", "HKCU { 'A\\B' }", R, 0x80020009, ""},
     {"", "HKCU { ForceRemove A\\B }", R, 0x80020009, ""},
     {"HKCU { A { B } }", "HKCU { A\\B }", U, 0x80020009, "HKCU\\A\nHKCU\\A\\B\n"},
@@ -125,9 +125,9 @@ const std::vector<Row> kRows = {
      R, 0,
      "HKCU\\CLSID\nHKCU\\CLSID\\{Keep}\nHKCU\\F\nHKCU\\F||1|new\nHKCU\\F\\N\n"
      "HKCU\\TypeLib\nHKCU\\TypeLib\\{Keep}\n"},
-    // "NoRemove" holds to the end of its list; a key keeps what the script does not name.
-    {"HKCU { A { B C { D } } E }", "HKCU { A { NoRemove B C { D } } E }", U, 0,
-     "HKCU\\A\nHKCU\\A\\B\nHKCU\\A\\C\n"},
+    // "NoRemove" holds to the end of its list; a key keeps others' subkeys; keywords name no key.
+    {"HKCU { A { B C { D } } E NoRemove ForceRemove F }", "HKCU { A { NoRemove B C { D } } E ForceRemove F }",
+     U, 0, "HKCU\\A\nHKCU\\A\\B\nHKCU\\A\\C\nHKCU\\ForceRemove\n"},
     {"HKCU { K = s 'd' { val Named = s 'n' val Own = s '' } Keep { Sub val Named = s 'n' } }",
      "HKCU { Keep { val Named = s 'x' } K { val Named = s 'x' } "
      "Missing = s 'x' { val V = s 'x' Deeper { val W = d 1 } } }",
