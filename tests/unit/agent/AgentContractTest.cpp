@@ -8,35 +8,21 @@
 
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 using namespace vela;
 
 namespace {
 
-struct Operation {
-    int slot;
-    std::string name;
-};
 struct Interface {
     const char* name;
     const IID* iid;
-    std::vector<Operation> operations;
+    std::vector<std::pair<int, std::string>> operations; // slot, name
 };
 
 #define VELA_OPERATION(slot, name) {slot, #name},
 #define VELA_INTERFACE(name, OPERATIONS) {#name, &IID_I##name, {OPERATIONS(VELA_OPERATION)}},
 const Interface kInterfaces[] = {VELA_AGENT_CLASSES(VELA_INTERFACE)};
-
-// "put_X" is the property put of X, "get_X" its get, anything else a method.
-std::pair<std::string, INVOKEKIND> Member(const std::string& operation)
-{
-    const std::string prefix = operation.substr(0, 4);
-    if (prefix == "put_") return {operation.substr(4), INVOKE_PROPERTYPUT};
-    if (prefix == "get_") return {operation.substr(4), INVOKE_PROPERTYGET};
-    return {operation, INVOKE_FUNC};
-}
 
 TEST(AgentContract, EveryOperationSitsAtItsSlot)
 {
@@ -57,21 +43,23 @@ TEST(AgentContract, EveryOperationSitsAtItsSlot)
         ASSERT_EQ(TKIND_INTERFACE, kind) << itf.name;
         EXPECT_EQ(itf.operations.size(), functions) << itf.name << ": operations missing from the list";
 
-        std::map<std::pair<std::string, INVOKEKIND>, SHORT> offsets;
+        std::map<std::string, SHORT> offsets; // by operation name: put_X and get_X access property X
         for (UINT i = 0; i < functions; ++i) {
             FUNCDESC* desc = nullptr;
             unique_bstr name;
             ASSERT_EQ(S_OK, info->GetFuncDesc(i, &desc));
             ASSERT_EQ(S_OK, info->GetDocumentation(desc->memid, name.put(), nullptr, nullptr, nullptr));
-            offsets[{std::string(name.get(), name.get() + ::SysStringLen(name.get())), desc->invkind}] =
-                desc->oVft;
+            std::string operation = desc->invkind == INVOKE_PROPERTYPUT   ? "put_"
+                                    : desc->invkind == INVOKE_PROPERTYGET ? "get_"
+                                                                          : "";
+            offsets[operation.append(name.get(), name.get() + ::SysStringLen(name.get()))] = desc->oVft;
             info->ReleaseFuncDesc(desc);
         }
-        for (const Operation& op : itf.operations) {
-            const auto found = offsets.find(Member(op.name));
-            ASSERT_NE(offsets.end(), found) << itf.name << "." << op.name << " is not in the type library";
-            EXPECT_EQ(static_cast<SHORT>((7 + op.slot - 1) * sizeof(void*)), found->second)
-                << itf.name << "." << op.name << " is not at slot " << op.slot;
+        for (const auto& [slot, operation] : itf.operations) {
+            const auto found = offsets.find(operation);
+            ASSERT_NE(offsets.end(), found) << itf.name << "." << operation << " is not in the type library";
+            EXPECT_EQ(static_cast<SHORT>((7 + slot - 1) * sizeof(void*)), found->second)
+                << itf.name << "." << operation << " is not at slot " << slot;
         }
     }
 }
