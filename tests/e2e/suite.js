@@ -70,8 +70,15 @@ function appendingPut(a) {
     record(act("bind1", "Alter Bind DNS Entries for Domain 'zone3'"));
 }
 
-// The agent's classes unregistered: activation fails as for an unknown class on a real host.
-function failingHost(a) {
+// A remote failure, and a failing host: the agent's classes unregistered, activation fails
+// as for an unknown class on a real host.
+function failures(a) {
+    agent.SetOutcome("DnsAdmin", "DeleteAEntry", 0x80070005, 1); // JScript passes a double above 2^31
+    eq(a.DeleteAEntry("h1", "zone4", "www"), 0, "DeleteAEntry on a remote failure");
+    var text = a.strError;
+    eq(/^[^\x00-\x1f]+\[80070005\]$/.test(text), true, "the system's text without its line break: " + text);
+    record(act("h1", "Delete A Record for Domain 'zone4'"), text);
+
     setAgentRegistered(false);
     var error = "Unknown error 0x80040154[80040154]";
     eq(a.CreateAEntry("offline", "zone4", "www", "10.0.0.4"), 0, "CreateAEntry on a failing host");
@@ -114,7 +121,7 @@ function wholeLog(start) {
     }
 }
 
-var steps = [outValues, appendingPut, failingHost, secDNSAdmin, twoObjects];
+var steps = [outValues, appendingPut, failures, secDNSAdmin, twoObjects];
 var start = now(), a = new ActiveXObject("VeladcomClient.VelaServerAccess");
 for (var i = 0; i < steps.length; ++i) {
     try {
