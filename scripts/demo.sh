@@ -16,7 +16,7 @@ cmake --build --preset x64 --target VeladcomClient VelaTestAgent
 
 build="$root/build/x64"
 component="$build/src/frame/VeladcomClient.dll"
-test_agent="$build/tests/agent/VelaTestAgent.dll"
+test_agent="$build/demo/agent/VelaTestAgent.dll"
 install="$root/build/demo-install"
 export VELA_WINEPREFIX="$root/build/demo-prefix"
 trap '"$build/wine-stop"' EXIT

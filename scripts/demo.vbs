@@ -1,6 +1,7 @@
 ' A control panel's session against VeladcomClient, as the hosting panel's scripts run it:
 ' set up a zone, add records, set up a mail domain, test the agent, and meet a host whose
-' agent cannot be activated. Each command prints its out-value and strError.
+' agent cannot be activated. Each command prints its out-value (with the type a script
+' receives it in) and strError.
 '
 ' Every host name reaches the test agent registered on this machine (Wine activates
 ' remote classes locally). The test agent is told what to answer through
@@ -8,6 +9,8 @@
 ' moment, so that activation really fails.
 '
 ' Usage: cscript //nologo demo.vbs <path of VelaTestAgent.dll>
+' The end-to-end test e2e.demo compares what this session prints, and the action log it
+' leaves, with tests/e2e/demo.expected: change the two together.
 
 Option Explicit
 
@@ -17,8 +20,10 @@ Set shell = CreateObject("WScript.Shell")
 Set agent = CreateObject("VelaTestAgent.Control")
 Set vsa = CreateObject("VeladcomClient.VelaServerAccess")
 
+' Prints a command's out-value with its type, and strError after it.
 Sub Show(command, value)
-    WScript.Echo Left(command & Space(44), 44) & " -> " & value & "   strError: """ & vsa.strError & """"
+    WScript.Echo Left(command & Space(38), 38) & " -> " & value & " (" & TypeName(value) & ")   strError: """ & _
+        vsa.strError & """"
 End Sub
 
 ' The agent's record of the calls it received, one per line.
@@ -68,6 +73,12 @@ Show "MailSetup IMail Server", r
 agent.SetNumber "ServerAdmin", "GetMailFolderSize", 1536
 r = vsa.GetMailFolderSize("mail1.example.net", "IMail Server", "example.org")
 Show "GetMailFolderSize", r
+agent.SetNumber "ServerAdmin", "GetMailBoxCount", 40000
+r = vsa.GetMailBoxCount("mail1.example.net", "IMail Server", "example.org")
+Show "GetMailBoxCount", r
+agent.SetText "ServerAdmin", "GetMEUsersList", "postmaster;info"
+r = vsa.GetMEUsersList("mail1.example.net", "example.org")
+Show "GetMEUsersList", r
 ShowJournal "mail1.example.net"
 
 Title "Agent maintenance"

@@ -7,7 +7,7 @@
 namespace vela {
 namespace {
 
-TEST(Format, FillsTheSystemsTemplates)
+TEST(Format, FillsTheSystemsTemplatesAndSurvivesOddInput)
 {
     EXPECT_EQ("Access denied.[80070005]",
               Format("%s[%x]", {"Access denied.", static_cast<long>(0x80070005)}));
@@ -15,10 +15,7 @@ TEST(Format, FillsTheSystemsTemplates)
     EXPECT_EQ("IDispatch error #65023", Format("IDispatch error #%d", {65023}));
     EXPECT_EQ("with MailboxCount is '-5'", Format("with MailboxCount is '%d'", {-5L}));
     EXPECT_EQ("100% 'h'", Format("100%% '%s'", {"h"}));
-}
-
-TEST(Format, OddInputStaysWithinTheText)
-{
+    // Odd input stays within the text.
     EXPECT_EQ("a '' b", Format("a '%s' b", {}));          // missing argument expands to nothing
     EXPECT_EQ("x", Format("x", {"surplus", 3}));          // surplus arguments are ignored
     EXPECT_EQ("trailing %", Format("trailing %", {"t"})); // a lone % at the end is kept

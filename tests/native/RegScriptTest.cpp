@@ -1,332 +1,163 @@
-#include "ClassScripts.h"
+// The registry script engine on the in-memory store, one case a row: set-up script (registered),
+// script, mode, result, and the whole store after it. "@Name.rgs" stands for a shipped script.
 #include "FakeRegistryStore.h"
 #include "frame/regscript/RegScript.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <initializer_list>
+#include <vector>
 
 namespace vela::regscript::test {
 namespace {
 
-constexpr RegistryRoot HKCR = RegistryRoot::ClassesRoot;
-constexpr RegistryRoot HKCU = RegistryRoot::CurrentUser;
-const std::string kModule = "C:\\Program Files\\Vela\\VeladcomClient.DLL";
+constexpr ScriptMode R = ScriptMode::Register, U = ScriptMode::Unregister;
+const ReplacementMap kMap = {{"Module", "C:\\O''Brien\\Vela.dll"}, {"Pct", "50%"}};
+const std::string kBoth = "@SecDNSAdmin.rgs @VelaServerAccess.rgs";
 
-class RegScriptTest : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        EXPECT_EQ(0u, store.OpenHandleCount());
-        EXPECT_EQ(0, store.badCloses);
-    }
-
-    std::int32_t Register(std::string_view script) { return Run(script, ScriptMode::Register); }
-    std::int32_t Unregister(std::string_view script) { return Run(script, ScriptMode::Unregister); }
-    std::int32_t Run(std::string_view script, ScriptMode mode)
-    {
-        return RunRegistryScript(script, map, mode, store);
-    }
-
-    FakeRegistryStore store;
-    ReplacementMap map{{"Module", kModule}};
+struct Row {
+    std::string setUp, script;
+    ScriptMode mode;
+    std::uint32_t hr;
+    std::string dump;
 };
 
-// --- The class scripts ----------------------------------------------------------------------
+std::string Lines(const std::string& prefix, std::initializer_list<std::string> suffixes)
+{
+    std::string out;
+    for (const std::string& suffix : suffixes)
+        out += prefix + suffix + "\n";
+    return out;
+}
 
-// Everything one class script writes, as FakeRegistryStore::Dump lists it.
-std::string ClassTree(const std::string& name, const std::string& clsid, const std::string& module)
+// What one shipped class script writes, in the store's dump order.
+std::string ClassKeys(const std::string& name, const std::string& clsid)
 {
     const std::string progId = "VeladcomClient." + name;
-    const std::string classKey = "CLSID\\{" + clsid + "}";
-    return classKey + "\n" + classKey + "||1|" + name + " Class\n" + classKey + "\\InprocServer32\n" +
-           classKey + "\\InprocServer32||1|" + module + "\n" + classKey +
-           "\\InprocServer32|ThreadingModel|1|Apartment\n" + classKey + "\\ProgID\n" + classKey +
-           "\\ProgID||1|" + progId + ".1\n" + classKey + "\\Programmable\n" + classKey + "\\TypeLib\n" +
-           classKey + "\\TypeLib||1|{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}\n" + classKey +
-           "\\VersionIndependentProgID\n" + classKey + "\\VersionIndependentProgID||1|" + progId + "\n";
+    return Lines("HKCR\\CLSID\\" + clsid,
+                 {"", "||1|" + name + " Class", "\\InprocServer32",
+                  "\\InprocServer32||1|C:\\O'Brien\\Vela.dll", "\\InprocServer32|ThreadingModel|1|Apartment",
+                  "\\ProgID", "\\ProgID||1|" + progId + ".1", "\\Programmable", "\\TypeLib",
+                  "\\TypeLib||1|{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}", "\\VersionIndependentProgID",
+                  "\\VersionIndependentProgID||1|" + progId});
 }
 
-std::string ProgIdTrees(const std::string& name, const std::string& clsid)
+std::string ProgIdKeys(const std::string& name, const std::string& clsid)
 {
-    const std::string progId = "VeladcomClient." + name;
-    return progId + "\n" + progId + "||1|" + name + " Class\n" + progId + "\\CLSID\n" + progId +
-           "\\CLSID||1|{" + clsid + "}\n" + progId + "\\CurVer\n" + progId + "\\CurVer||1|" + progId +
-           ".1\n" + progId + ".1\n" + progId + ".1||1|" + name + " Class\n" + progId + ".1\\CLSID\n" +
-           progId + ".1\\CLSID||1|{" + clsid + "}\n";
+    return Lines("HKCR\\VeladcomClient." + name,
+                 {"", "||1|" + name + " Class", "\\CLSID", "\\CLSID||1|" + clsid, "\\CurVer",
+                  "\\CurVer||1|VeladcomClient." + name + ".1", ".1", ".1||1|" + name + " Class", ".1\\CLSID",
+                  ".1\\CLSID||1|" + clsid});
 }
 
-const std::string kSecClsid = "7A3F1C20-5B0E-4D2A-9C11-3E5F00000003";
-const std::string kAccessClsid = "7A3F1C20-5B0E-4D2A-9C11-3E5F00000005";
+const std::string kSecDns = "{7A3F1C20-5B0E-4D2A-9C11-3E5F00000003}";
+const std::string kAccess = "{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}";
+const std::string kRegistered = "HKCR\\CLSID\n" + ClassKeys("SecDNSAdmin", kSecDns) +
+                                ClassKeys("VelaServerAccess", kAccess) + ProgIdKeys("SecDNSAdmin", kSecDns) +
+                                ProgIdKeys("VelaServerAccess", kAccess);
 
-std::string ExpectedRegistration(const std::string& module)
+std::string Nested(int keys)
 {
-    return "CLSID\n" + ClassTree("SecDNSAdmin", kSecClsid, module) +
-           ClassTree("VelaServerAccess", kAccessClsid, module) + ProgIdTrees("SecDNSAdmin", kSecClsid) +
-           ProgIdTrees("VelaServerAccess", kAccessClsid);
+    std::string script = "HKCU {";
+    for (int i = 0; i < keys; ++i)
+        script += " K {";
+    for (int i = 0; i <= keys; ++i)
+        script += " }";
+    return script;
 }
 
-TEST_F(RegScriptTest, ClassScriptsRegisterAndUnregisterCompletely)
-{
-    EXPECT_EQ(kS_OK, Register(kSecDnsAdminScript));
-    EXPECT_EQ(kS_OK, Register(kVelaServerAccessScript));
-    EXPECT_EQ(ExpectedRegistration(kModule), store.Dump(HKCR));
+const std::string kLongest(kMaxTokenBytes, 'x');
 
-    EXPECT_EQ(kS_OK, Unregister(kSecDnsAdminScript));
-    EXPECT_EQ(kS_OK, Unregister(kVelaServerAccessScript));
-    EXPECT_EQ("CLSID\n", store.Dump(HKCR));
-    EXPECT_EQ("", store.Dump(HKCU));
+const std::vector<Row> kRows = {
+    // The shipped scripts: written; rewritten, the class keys replaced whole; removed but for others' keys.
+    {"", kBoth, R, 0, kRegistered},
+    {kBoth + " HKCR { CLSID { " + kSecDns + " { Stale } } VeladcomClient.VelaServerAccess.1 { Zz } }", kBoth,
+     R, 0, kRegistered + "HKCR\\VeladcomClient.VelaServerAccess.1\\Zz\n"},
+    {kBoth + " HKCR { CLSID { {Other} } VeladcomClient.SecDNSAdmin.1 { Shell } "
+             "VeladcomClient.SecDNSAdmin { val Extra = s 'x' } }",
+     kBoth, U, 0,
+     "HKCR\\CLSID\nHKCR\\CLSID\\{Other}\nHKCR\\VeladcomClient.SecDNSAdmin.1\n"
+     "HKCR\\VeladcomClient.SecDNSAdmin.1||1|SecDNSAdmin Class\nHKCR\\VeladcomClient.SecDNSAdmin.1\\Shell\n"},
+    {"HKCR { CLSID { {Other} } }", kBoth, U, 0, "HKCR\\CLSID\nHKCR\\CLSID\\{Other}\n"},
+    // Replacements: any letter case, "%%", values not expanded again; bad names write nothing.
+    {"", "HKCU { A = s '%Module%' B = s '%MODULE%%%' C = s '%pct%' }", R, 0,
+     "HKCU\\A\nHKCU\\A||1|C:\\O'Brien\\Vela.dll\nHKCU\\B\nHKCU\\B||1|C:\\O'Brien\\Vela.dll%\nHKCU\\C\n"
+     "HKCU\\C||1|50%\n"},
+    {"", "HKCU { A = s '%" + std::string(31, 'N') + "%' }", R, 0x80020009, ""},
+    {"", "HKCU { A = s '%" + std::string(32, 'N') + "%' }", U, 0x80004005, ""},
+    {"", "HKCU { A = s '%Module' }", R, 0x80020009, ""},
+    // A lead byte keeps its trail byte, even when that is "%" or "'".
+    {"", "HKCU { 'K\x81%' = s 'v\x81'' }", R, 0, "HKCU\\K\x81%\nHKCU\\K\x81%||1|v\x81'\n"},
+    // Tokens.
+    {"", "\r\n\tHKCU\n{\r'Key With ''Quotes'''\t=\ts\n'it''s'\r\n}\r\n\t ", R, 0,
+     "HKCU\\Key With 'Quotes'\nHKCU\\Key With 'Quotes'||1|it's\n"},
+    {"", std::string("HKCU { Z }\0junk", 15), R, 0, "HKCU\\Z\n"},
+    {"", "HKCU { Name= s 'v' K { = s 'v' } }", R, 0,
+     "HKCU\\K\nHKCU\\K\\=\nHKCU\\K\\s\nHKCU\\K\\v\nHKCU\\Name=\nHKCU\\s\nHKCU\\v\n"},
+    {"", "HKCU { A = s '" + kLongest + "' }", R, 0, "HKCU\\A\nHKCU\\A||1|" + kLongest + "\n"},
+    {"", "HKCU { " + kLongest + "x }", R, 0x80020009, ""},
+    {"", "HKCU { B = s 'open'' }", R, 0x80020009, ""},
+    {"", "HKCU {", R, 0x80020009, ""},
+    // Roots, long and short names in any letter case.
+    {"",
+     "HKEY_CLASSES_ROOT { K } hkcu { K } HKEY_USERS { K } HKU { L } hkey_performance_data { K } HKDD { K } "
+     "HKEY_CURRENT_CONFIG { K } HKCC { L }",
+     R, 0, "HKCR\\K\nHKCU\\K\nHKU\\K\nHKU\\L\nHKPD\\K\nHKDD\\K\nHKCC\\K\nHKCC\\L\n"},
+    {"", "HKLM { Software = s 'v' }", R, 0, ""}, // opened for reading only: used as it is
+    {"", "HKEY_LOCAL_MACHINE { New }", R, 0x80020009, ""},
+    {"", "HKXX { K }", U, 0x80020009, ""},
+    // Values and keys.
+    {"",
+     "HKCU { K { val Str = S 'text' val Num = d '4000000000' val Hex = D '&H10' val Oct = d ' &o17 ' "
+     "val Bad = d 'abc' val Bin = B '0aFfz1' val Empty = b '' } }",
+     R, 0,
+     "HKCU\\K\nHKCU\\K|Bad|4|00000000\nHKCU\\K|Bin|3|0AFF01\nHKCU\\K|Empty|3|\nHKCU\\K|Hex|4|10000000\n"
+     "HKCU\\K|Num|4|00286BEE\nHKCU\\K|Oct|4|0F000000\nHKCU\\K|Str|1|text\n"},
+    {"", "HKCU { K = b '123' }", R, 0x80004005, ""},
+    {"", "HKCU { K = x 'v' }", R, 0x80020009, ""},
+    {"", "HKCU { K { val V s 'v' } }", U, 0x80020009, ""},
+    {"", "HKCU { 'A\\B' }", R, 0x80020009, ""},
+    {"", "HKCU { ForceRemove A\\B }", R, 0x80020009, ""},
+    {"HKCU { A { B } }", "HKCU { A\\B }", U, 0x80020009, "HKCU\\A\nHKCU\\A\\B\n"},
+    {"HKCU { F { Old = s 'o' } D { Sub } CLSID { {Keep} } TypeLib { {Keep} } }",
+     "HKCU { ForceRemove F = s 'new' { N } Delete D = s 'x' { Ignored } Delete CLSID ForceRemove typelib "
+     "DELETE Missing }",
+     R, 0,
+     "HKCU\\CLSID\nHKCU\\CLSID\\{Keep}\nHKCU\\F\nHKCU\\F||1|new\nHKCU\\F\\N\n"
+     "HKCU\\TypeLib\nHKCU\\TypeLib\\{Keep}\n"},
+    // "NoRemove" holds to the end of its list; a key keeps others' subkeys; keywords name no key.
+    {"HKCU { A { B C { D } } E NoRemove ForceRemove F }", "HKCU { A { NoRemove B C { D } } E ForceRemove F }",
+     U, 0, "HKCU\\A\nHKCU\\A\\B\nHKCU\\A\\C\nHKCU\\ForceRemove\n"},
+    {"HKCU { K = s 'd' { val Named = s 'n' val Own = s '' } Keep { Sub val Named = s 'n' } }",
+     "HKCU { Keep { val Named = s 'x' } K { val Named = s 'x' } "
+     "Missing = s 'x' { val V = s 'x' Deeper { val W = d 1 } } }",
+     U, 0, "HKCU\\Keep\nHKCU\\Keep\\Sub\n"},
+    {Nested(511), Nested(511), U, 0, ""},
+    {"", Nested(512), U, 0x80020009, ""},
+    // A failing block is undone; earlier blocks and what others added stay. A syntax error
+    // reports its own failure, not the undo's.
+    {"HKCU { Shared { Foreign } }",
+     "HKCR { Earlier = s 'e' } HKCU { A = s 'a' { B { val V = s 'v' } } Shared { Mine } C = b '123' }", R,
+     0x80004005, "HKCR\\Earlier\nHKCR\\Earlier||1|e\nHKCU\\Shared\nHKCU\\Shared\\Foreign\n"},
+    {"", "HKCU { X { Y } Z = q 'v' }", R, 0x80020009, ""},
+};
+
+std::int32_t Apply(const std::string& script, ScriptMode mode, FakeRegistryStore& store)
+{
+    return RunRegistryScript(WithShippedScripts(script, VELA_RGS_DIR), kMap, mode, store);
 }
 
-TEST_F(RegScriptTest, RegisteringTwiceLeavesOneSetAndReplacesTheClassKey)
+TEST(RegScript, Rows)
 {
-    ASSERT_EQ(kS_OK, Register(kSecDnsAdminScript));
-    ASSERT_EQ(kS_OK, Register(kVelaServerAccessScript));
-    store.Make(HKCR, "CLSID\\{" + kSecClsid + "}\\Stale");
-    store.Make(HKCR, "VeladcomClient.SecDNSAdmin\\Foreign");
-
-    EXPECT_EQ(kS_OK, Register(kSecDnsAdminScript));
-    EXPECT_EQ(kS_OK, Register(kVelaServerAccessScript));
-    EXPECT_EQ(nullptr, store.Find(HKCR, "CLSID\\{" + kSecClsid + "}\\Stale"));
-    // Program-id keys are only opened: what others put there stays.
-    EXPECT_NE(nullptr, store.Find(HKCR, "VeladcomClient.SecDNSAdmin\\Foreign"));
-    store.Find(HKCR, "VeladcomClient.SecDNSAdmin")->subkeys.erase("foreign");
-    EXPECT_EQ(ExpectedRegistration(kModule), store.Dump(HKCR));
-}
-
-TEST_F(RegScriptTest, UnregisteringTwiceChangesNothingTheSecondTime)
-{
-    store.Make(HKCR, "CLSID\\{Other}\\InprocServer32");
-    ASSERT_EQ(kS_OK, Register(kVelaServerAccessScript));
-    ASSERT_EQ(kS_OK, Unregister(kVelaServerAccessScript));
-    const std::string after = store.Dump(HKCR);
-    EXPECT_EQ("CLSID\nCLSID\\{Other}\nCLSID\\{Other}\\InprocServer32\n", after);
-    EXPECT_EQ(kS_OK, Unregister(kVelaServerAccessScript));
-    EXPECT_EQ(after, store.Dump(HKCR));
-}
-
-TEST_F(RegScriptTest, ProgIdKeyWithForeignSubkeySurvivesUnregistration)
-{
-    ASSERT_EQ(kS_OK, Register(kSecDnsAdminScript));
-    store.Make(HKCR, "VeladcomClient.SecDNSAdmin.1\\Shell");
-    // A foreign named value alone does not keep a key.
-    store.Make(HKCR, "VeladcomClient.SecDNSAdmin").values.push_back({"Extra", kRegSz, {'x', 0}});
-
-    EXPECT_EQ(kS_OK, Unregister(kSecDnsAdminScript));
-    EXPECT_EQ("CLSID\nVeladcomClient.SecDNSAdmin.1\nVeladcomClient.SecDNSAdmin.1||1|SecDNSAdmin Class\n"
-              "VeladcomClient.SecDNSAdmin.1\\Shell\n",
-              store.Dump(HKCR));
-}
-
-TEST_F(RegScriptTest, QuoteInModulePathIsWrittenOnce)
-{
-    map = {{"Module", "C:\\O''Brien\\Vela.dll"}};
-    ASSERT_EQ(kS_OK, Register(kSecDnsAdminScript));
-    EXPECT_EQ("C:\\O'Brien\\Vela.dll", store.String(HKCR, "CLSID\\{" + kSecClsid + "}\\InprocServer32", ""));
-}
-
-// --- Replacements -------------------------------------------------------------------------------
-
-TEST_F(RegScriptTest, ReplacementNamesMatchInAnyCaseAndPercentPercentIsPercent)
-{
-    map = {{"Module", "50%"}};
-    EXPECT_EQ(kS_OK, Register("HKCU { A = s '%Module%' B = s '%MODULE%' C = s '%module%%%%%' }"));
-    EXPECT_EQ("50%", store.String(HKCU, "A", ""));
-    EXPECT_EQ("50%", store.String(HKCU, "B", ""));
-    EXPECT_EQ("50%%%", store.String(HKCU, "C", "")); // a value is not expanded again
-
-    std::string expanded;
-    EXPECT_EQ(kS_OK, ExpandRegistryScript("%%%module%%%", map, store, &expanded));
-    EXPECT_EQ("%50%%", expanded);
-}
-
-TEST_F(RegScriptTest, BadReplacementsFailBeforeAnythingIsWritten)
-{
-    const std::string name31(31, 'N');
-    const std::string name32(32, 'N');
-    map.push_back({name32, "x"});
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { A = s '%Unknown%' }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { A = s '%" + name31 + "%' }"));
-    EXPECT_EQ(kE_FAIL, Register("HKCU { A = s '%" + name32 + "%' }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { A = s '%Module' }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { A }%"));
-    EXPECT_EQ(kE_FAIL, Unregister("HKCU { A = s '%" + name32 + "%' }"));
-    EXPECT_EQ("", store.Dump(HKCU));
-}
-
-TEST_F(RegScriptTest, DoubleByteCharactersAreKeptWhole)
-{
-    // 0x81 0x25 is one character in a double-byte code page, not "\x81" and "%".
-    const std::string script = "HKCU { 'K\x81%' = s 'v\x81'' }";
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register(script));
-    store.dbcs = true;
-    EXPECT_EQ(kS_OK, Register(script));
-    EXPECT_EQ("v\x81'", store.String(HKCU, "K\x81%", ""));
-}
-
-// --- Tokens -------------------------------------------------------------------------------------
-
-TEST_F(RegScriptTest, QuotedTokensAndWhitespace)
-{
-    EXPECT_EQ(kS_OK, Register("\r\n\tHKCU\n{\r'Key With ''Quotes'''\t=\ts\n'it''s'\r\n}\r\n\t "));
-    EXPECT_EQ("it's", store.String(HKCU, "Key With 'Quotes'", ""));
-    EXPECT_EQ(kS_OK, Register(""));
-    // The script ends at a zero byte.
-    EXPECT_EQ(kS_OK, Register(std::string_view("HKCU { Z }\0junk", 15)));
-    EXPECT_NE(nullptr, store.Find(HKCU, "Z"));
-}
-
-TEST_F(RegScriptTest, KeyNameGluedToEqualsFormsOneToken)
-{
-    EXPECT_EQ(kS_OK, Register("HKCU { Name= s 'v' }"));
-    EXPECT_EQ("Name=\ns\nv\n", store.Dump(HKCU));
-}
-
-TEST_F(RegScriptTest, TokensEndingEarlyOrTooLongFail)
-{
-    const std::string longest(kMaxTokenBytes, 'x');
-    EXPECT_EQ(kS_OK, Register("HKCU { A = s '" + longest + "' " + longest + " }"));
-    EXPECT_EQ(longest, store.String(HKCU, "A", ""));
-    EXPECT_NE(nullptr, store.Find(HKCU, longest));
-
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { B = s '" + longest + "x' }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { " + longest + "x }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { B = s 'open }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { B = s 'open'' }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { B = s"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU {"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU"));
-    EXPECT_EQ(nullptr, store.Find(HKCU, "B"));
-}
-
-// --- Roots and values ---------------------------------------------------------------------------
-
-TEST_F(RegScriptTest, RootNamesLongShortAnyCase)
-{
-    const struct {
-        const char* name;
-        RegistryRoot root;
-    } roots[] = {
-        {"HKEY_CLASSES_ROOT", RegistryRoot::ClassesRoot},
-        {"hkcu", RegistryRoot::CurrentUser},
-        {"HKLM", RegistryRoot::LocalMachine},
-        {"HKEY_USERS", RegistryRoot::Users},
-        {"HKU", RegistryRoot::Users},
-        {"hkey_performance_data", RegistryRoot::PerformanceData},
-        {"HKDD", RegistryRoot::DynData},
-        {"HKEY_CURRENT_CONFIG", RegistryRoot::CurrentConfig},
-        {"HKCC", RegistryRoot::CurrentConfig},
-    };
-    for (const auto& entry : roots) {
-        EXPECT_EQ(kS_OK, Register(std::string(entry.name) + " { K" + entry.name + " }")) << entry.name;
-        EXPECT_NE(nullptr, store.Find(entry.root, std::string("K") + entry.name)) << entry.name;
+    for (std::size_t i = 0; i < kRows.size(); ++i) {
+        const Row& row = kRows[i];
+        SCOPED_TRACE(testing::Message() << "row " << i << ": " << row.script.substr(0, 60));
+        FakeRegistryStore store;
+        ASSERT_EQ(0, Apply(row.setUp, R, store));
+        EXPECT_EQ(row.hr, static_cast<std::uint32_t>(Apply(row.script, row.mode, store)));
+        EXPECT_EQ(row.dump, store.Dump());
+        EXPECT_EQ(0u, store.OpenHandles());
     }
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKEY_CLASSES { K }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU K"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU {K }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Unregister("HKXX { K }"));
-}
-
-TEST_F(RegScriptTest, ValueTypes)
-{
-    EXPECT_EQ(kS_OK, Register("HKCU { K { val Str = S 'text' val Num = d '4000000000' val Hex = D '&H10' "
-                              "val Bad = d 'abc' val Bin = B '0aFfz1' val Empty = b '' } }"));
-    EXPECT_EQ("K\n"
-              "K|Bad|4|00000000\n"
-              "K|Bin|3|0AFF01\n"
-              "K|Empty|3|\n"
-              "K|Hex|4|10000000\n"
-              "K|Num|4|00286BEE\n"
-              "K|Str|1|text\n",
-              store.Dump(HKCU));
-    EXPECT_EQ(kE_FAIL, Register("HKCU { K2 = b '123' }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { K3 = x 'v' }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { K { val V s 'v' } }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Unregister("HKCU { K { val V s 'v' } }"));
-}
-
-// --- Keys ---------------------------------------------------------------------------------------
-
-TEST_F(RegScriptTest, CompoundAndUncreatableKeysFail)
-{
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { 'A\\B' }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { ForceRemove A\\B }"));
-    EXPECT_EQ(kDISP_E_EXCEPTION, Unregister("HKCU { A\\B }"));
-    store.uncreatableKeys.insert("locked");
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { Locked }"));
-    EXPECT_EQ("", store.Dump(HKCU));
-
-    // A key that only opens for reading is used as it is; its values cannot be written.
-    store.Make(HKCU, "ReadOnly").readOnly = true;
-    EXPECT_EQ(kS_OK, Register("HKCU { ReadOnly = s 'v' }"));
-    EXPECT_EQ("ReadOnly\n", store.Dump(HKCU));
-}
-
-TEST_F(RegScriptTest, ForceRemoveAndDelete)
-{
-    store.Make(HKCU, "F\\Old").values.push_back({"", kRegSz, {'o', 0}});
-    store.Make(HKCU, "D\\Sub");
-    store.Make(HKCU, "CLSID\\{Keep}");
-    store.Make(HKCU, "TypeLib\\{Keep}");
-    EXPECT_EQ(kS_OK, Register("HKCU { ForceRemove F = s 'new' { N } Delete D = s 'x' { Ignored } "
-                              "Delete CLSID ForceRemove typelib DELETE Missing }"));
-    EXPECT_EQ("CLSID\nCLSID\\{Keep}\nF\nF||1|new\nF\\N\nTypeLib\nTypeLib\\{Keep}\n", store.Dump(HKCU));
-}
-
-TEST_F(RegScriptTest, NoRemoveHoldsToTheEndOfItsList)
-{
-    const char* script = "HKCU { A { NoRemove B C { D } } E }";
-    ASSERT_EQ(kS_OK, Register(script));
-    EXPECT_EQ(kS_OK, Unregister(script));
-    // B and C stay (C after B in the same list), D below C goes, E outside the list goes; A
-    // keeps its subkeys and so stays.
-    EXPECT_EQ("A\nA\\B\nA\\C\n", store.Dump(HKCU));
-}
-
-TEST_F(RegScriptTest, UnregisterDeletesNamedValuesAndIgnoresMissingKeys)
-{
-    store.Make(HKCU, "K").values = {
-        {"", kRegSz, {'d', 0}}, {"Named", kRegSz, {'n', 0}}, {"Own", kRegSz, {0}}};
-    store.Make(HKCU, "Keep\\Sub");
-    store.Make(HKCU, "Keep").values.push_back({"Named", kRegSz, {'n', 0}});
-    EXPECT_EQ(kS_OK, Unregister("HKCU { Keep { val Named = s 'x' } K { val Named = s 'x' } "
-                                "Missing = s 'x' { val V = s 'x' Deeper { val W = d 1 } } }"));
-    // K lost its named value but kept "Own", which the script does not name; without subkeys
-    // it goes anyway.
-    EXPECT_EQ("Keep\nKeep\\Sub\n", store.Dump(HKCU));
-}
-
-TEST_F(RegScriptTest, NestingIsBoundedByTheRegistrysDepth)
-{
-    const auto nested = [](int keys) {
-        std::string script = "HKCU {";
-        for (int i = 0; i < keys; ++i)
-            script += " K {";
-        for (int i = 0; i <= keys; ++i)
-            script += " }";
-        return script;
-    };
-    EXPECT_EQ(kDISP_E_EXCEPTION, Unregister(nested(512)));
-    EXPECT_EQ(kS_OK, Register(nested(511)));
-    EXPECT_EQ(kS_OK, Unregister(nested(511)));
-    EXPECT_TRUE(store.Dump(HKCU).empty());
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register(nested(512)));
-}
-
-// --- Undo of a failed block ---------------------------------------------------------------------
-
-TEST_F(RegScriptTest, FailedBlockIsUndoneAndEarlierBlocksStay)
-{
-    store.Make(HKCU, "Shared\\Foreign");
-    EXPECT_EQ(kE_FAIL,
-              Register("HKLM { Earlier = s 'e' } HKCU { A = s 'a' { B { val V = s 'v' } } Shared { Mine } "
-                       "C = b '123' }"));
-    EXPECT_EQ("Shared\nShared\\Foreign\n", store.Dump(HKCU));
-    EXPECT_EQ("Earlier\nEarlier||1|e\n", store.Dump(RegistryRoot::LocalMachine));
-
-    // A syntax error reports its own failure, not the undo's.
-    EXPECT_EQ(kDISP_E_EXCEPTION, Register("HKCU { X { Y } Z = q 'v' }"));
-    EXPECT_EQ("Shared\nShared\\Foreign\n", store.Dump(HKCU));
 }
 
 } // namespace

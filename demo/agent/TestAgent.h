@@ -1,13 +1,12 @@
-// A programmable, recording stand-in for the remote agent: implementations of
-// IServerAdmin, IDnsAdmin and IBindDnsAdmin that record every call with its arguments
-// in order, keep puts per object, answer get_strError with the error text of the
-// object's last operation, and return outcomes that a test sets per operation.
-// Unit tests use it in-process; the agent DLL serves it to scripts as a COM server.
+// A programmable, recording stand-in for the remote agent: objects of its three classes
+// (ServerAdmin, DnsAdmin, BindDnsAdmin) record every call with its arguments in order,
+// answer get_strError with the error text of the object's last operation, and return the
+// outcomes set per operation. Unit tests use it in-process; VelaTestAgent.dll serves it
+// as a COM server to scripts.
 #pragma once
 
 #include "platform/WinIncludes.h"
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,11 +15,10 @@ namespace vela::testagent {
 
 // One recorded argument. A null BSTR is distinct from an empty one.
 struct Arg {
-    enum class Kind { NullText, Text, Integer, Real, OutPointer, NullOutPointer };
+    enum class Kind { NullText, Text, Integer, OutPointer, NullOutPointer };
     Kind kind = Kind::NullText;
     std::wstring text;             // Text
     long long integer = 0;         // Integer (16- and 32-bit alike)
-    double real = 0;               // Real
     const void* pointer = nullptr; // OutPointer: the address the caller handed over
 
     std::string ToString() const; // "null", "\"text\"" (narrowed, UTF-8), "42", "&out", "null-out"
@@ -51,28 +49,18 @@ struct Outcome {
 };
 
 // Process-wide state shared by every agent object.
-void Reset(); // forget calls, outcomes, activation count, puts
+void Reset(); // forget calls, outcomes and the activation count
 // Throws std::invalid_argument for a class or operation the agent does not have, so that a
 // misspelt name fails loudly instead of never matching.
 void SetOutcome(const std::string& className, const std::string& operation, const Outcome& outcome);
 Outcome GetOutcome(const std::string& className, const std::string& operation); // default if unset
-bool IsOperation(const std::string& className, const std::string& operation) noexcept;
 std::vector<Call> Calls();
 std::string Journal(); // Calls() one per line
 int LiveObjects();     // agent objects not yet released
 int Activations();     // agent objects created since Reset
-// The values the object `instance` holds from its puts, by operation ("put_Type"); the
-// last put of each wins. Kept after the object's release, until Reset.
-std::map<std::string, Arg> StoredPuts(int instance);
 
 // Creates an agent object of the class `clsid` in-process (E_NOINTERFACE /
 // CLASS_E_CLASSNOTAVAILABLE as COM would answer).
 HRESULT CreateAgent(REFCLSID clsid, REFIID iid, void** result);
-
-// The control object that scripts reach as "VelaTestAgent.Control": a late-bound
-// IDispatch over the functions above (members listed in TestAgent.cpp).
-extern const CLSID CLSID_VelaTestAgentControl; // {7A3F1C20-5B0E-4D2A-9C11-3E5F000000A1}
-HRESULT CreateControl(REFIID iid, void** result);
-int LiveControls(); // control objects not yet released
 
 } // namespace vela::testagent
