@@ -262,4 +262,29 @@ TEST_F(FrameTest, LateBindingNeedsTheRegisteredTypeLibraryEarlyBindingDoesNot)
     }
 }
 
+// Argument blocks that cannot describe a call are refused before the system's dispatcher
+// reads through them, in the host's process.
+TEST_F(FrameTest, ImpossibleArgumentBlocksAreRefused)
+{
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    VARIANT args[1] = {};
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS rows[] = {
+        {args, nullptr, 1, 1},    // a named argument without its DISPID
+        {nullptr, nullptr, 2, 0}, // arguments without their array
+        {args, &named, 1, 2},     // more named arguments than arguments
+    };
+    for (const Class& c : kClasses) {
+        auto object = Create(c);
+        for (DISPPARAMS& params : rows) {
+            VARIANT result = {};
+            EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+                      E_INVALIDARG)
+                << c.name << " row " << &params - rows;
+        }
+        EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
+                  E_INVALIDARG);
+    }
+}
+
 } // namespace
