@@ -10,6 +10,7 @@
 #include "remote/Text.h"
 
 #include <type_traits>
+#include <utility>
 
 namespace vela {
 
@@ -46,11 +47,15 @@ constexpr const char kSuccess[] = "Success";
 
 // --- Out-values ------------------------------------------------------------------------
 // Each writes only through a non-null out-pointer: a caller that passes none gets nothing.
+// Start runs first and Abandon when memory runs out on the way (the member then returns
+// E_OUTOFMEMORY): an out-value the component writes is then a valid value or null.
 
 // Handed straight to the remote agent, which alone writes it.
 struct HandedThrough {
+    void Start() noexcept {}
     void Succeeded() noexcept {}
     void Failed(const std::string&) noexcept {}
+    void Abandon() noexcept {}
 };
 
 // `onSuccess` (1 or a result value) when the command completes, `onFailure` otherwise.
@@ -58,6 +63,7 @@ template <typename T> struct SetValue {
     T* out;
     const T& onSuccess;
     const T& onFailure;
+    void Start() noexcept {}
     void Succeeded() noexcept
     {
         if (out) *out = onSuccess;
@@ -66,6 +72,7 @@ template <typename T> struct SetValue {
     {
         if (out) *out = onFailure;
     }
+    void Abandon() noexcept {}
 };
 
 inline const short kOne = 1;
@@ -80,24 +87,34 @@ inline SetValue<short> ValueOrZero(short* out, const short& value) noexcept
     return {out, value, kZero};
 }
 
-// A copy of a text the remote agent returned; on failure, the error text itself.
+// A copy of a text the remote agent returned; on failure, the error text itself. From
+// Start on, the out-value holds null or a text of ours, never the caller's old value.
 struct TextOrErrorText {
     BSTR* out;
     const unique_bstr& received;
-    bool copied = false;
+    void Start() noexcept
+    {
+        if (out) *out = nullptr;
+    }
     void Succeeded()
     {
         if (!out) return;
         const BSTR text = received.get();
-        *out = ::SysAllocStringLen(text, text ? ::SysStringLen(text) : 0);
-        if (!*out) throw std::bad_alloc();
-        copied = true;
+        unique_bstr copy = AllocText(text, text ? ::SysStringLen(text) : 0);
+        if (!copy) throw std::bad_alloc();
+        *out = copy.release();
     }
     void Failed(const std::string& errorText)
     {
         if (!out) return;
-        if (copied) ::SysFreeString(*out); // the copy made before the failure was raised
-        *out = Widen(errorText).release();
+        // The new text first: should it fail, the out-value still holds a live text.
+        unique_bstr text = Widen(errorText);
+        // Frees the copy made before the failure was raised.
+        const unique_bstr copied(std::exchange(*out, text.release()));
+    }
+    void Abandon() noexcept
+    {
+        if (out) ::SysFreeString(std::exchange(*out, nullptr));
     }
 };
 
@@ -133,7 +150,7 @@ inline unique_bstr Rewiden(BSTR text)
 inline unique_bstr CopyOf(const unique_bstr& stored)
 {
     const BSTR text = stored.get();
-    unique_bstr copy(::SysAllocStringLen(text, text ? ::SysStringLen(text) : 0));
+    unique_bstr copy = AllocText(text, text ? ::SysStringLen(text) : 0);
     if (!copy) throw std::bad_alloc();
     return copy;
 }
@@ -144,43 +161,49 @@ HRESULT CVelaServerAccess::Forward(const Command& command, BSTR host,
                                    Out out) noexcept
 {
     return ComBoundary([&]() -> HRESULT {
-        std::string action = ActionText(command, host, placeholders);
-        std::string result = kOperationSuccessful;
-        std::string localError;
-        std::string& errorText = command.errorTarget == ErrorTarget::CallLocal ? localError : m_strError;
+        out.Start();
         try {
-            RemoteConnection<Interface> connection;
-            unique_bstr widenedHost;
-            if (command.host == HostName::Widened) widenedHost = Rewiden(host);
-            connection.Open(command.host == HostName::Widened ? widenedHost.get() : host);
+            std::string action = ActionText(command, host, placeholders);
+            std::string result = kOperationSuccessful;
+            std::string localError;
+            std::string& errorText = command.errorTarget == ErrorTarget::CallLocal ? localError : m_strError;
+            try {
+                RemoteConnection<Interface> connection;
+                unique_bstr widenedHost;
+                if (command.host == HostName::Widened) widenedHost = Rewiden(host);
+                connection.Open(command.host == HostName::Widened ? widenedHost.get() : host);
 
-            const HRESULT hr = exchange(connection);
-            if (command.test == TestPoint::AfterCall) RAISE_IF_FAILED(hr);
+                const HRESULT hr = exchange(connection);
+                if (command.test == TestPoint::AfterCall) RAISE_IF_FAILED(hr);
 
-            if (command.errorTarget == ErrorTarget::Success) {
-                errorText = kSuccess;
-            } else if constexpr (kHasErrorText<Interface>) {
-                unique_bstr remoteError;
-                const HRESULT errorHr = connection->get_strError(remoteError.put());
-                if (command.test == TestPoint::ErrorTextHResult) RAISE_IF_FAILED(errorHr);
-                if (command.test == TestPoint::AfterErrorText) RAISE_IF_FAILED(hr);
-                errorText = Narrow(remoteError.get());
-            }
+                if (command.errorTarget == ErrorTarget::Success) {
+                    errorText = kSuccess;
+                } else if constexpr (kHasErrorText<Interface>) {
+                    unique_bstr remoteError;
+                    const HRESULT errorHr = connection->get_strError(remoteError.put());
+                    if (command.test == TestPoint::ErrorTextHResult) RAISE_IF_FAILED(errorHr);
+                    if (command.test == TestPoint::AfterErrorText) RAISE_IF_FAILED(hr);
+                    errorText = Narrow(remoteError.get());
+                }
 
-            out.Succeeded();
-            if (command.test == TestPoint::AfterOutValue) RAISE_IF_FAILED(hr);
+                out.Succeeded();
+                if (command.test == TestPoint::AfterOutValue) RAISE_IF_FAILED(hr);
 
-            // A remote error text with a successful HRESULT still counts as failed in the log.
-            if (command.errorTarget != ErrorTarget::Success && !errorText.empty())
+                // A remote error text with a successful HRESULT still counts as failed in the log.
+                if (command.errorTarget != ErrorTarget::Success && !errorText.empty())
+                    result = Format(kOperationFailed, {errorText});
+                if (command.logged) m_log.Log(action, result);
+                connection.Release();
+            } catch (const Failure& failure) {
+                // The connection was released as the failure left the block.
+                errorText = failure.ErrorText();
+                out.Failed(errorText);
                 result = Format(kOperationFailed, {errorText});
-            if (command.logged) m_log.Log(action, result);
-            connection.Release();
-        } catch (const Failure& failure) {
-            // The connection was released as the failure left the block.
-            errorText = failure.ErrorText();
-            out.Failed(errorText);
-            result = Format(kOperationFailed, {errorText});
-            if (command.logged) m_log.Log(std::move(action), std::move(result));
+                if (command.logged) m_log.Log(std::move(action), std::move(result));
+            }
+        } catch (...) {
+            out.Abandon();
+            throw;
         }
         return S_OK;
     });

@@ -20,11 +20,11 @@ void Append(unique_bstr& stored, BSTR text) noexcept
     if (added == 0) return;
     const UINT kept = stored ? ::SysStringLen(stored.get()) : 0;
     if (kept > UINT_MAX / sizeof(OLECHAR) - added) return;
-    BSTR joined = ::SysAllocStringLen(nullptr, kept + added);
+    unique_bstr joined = AllocText(nullptr, kept + added);
     if (!joined) return;
-    if (kept) std::memcpy(joined, stored.get(), kept * sizeof(OLECHAR));
-    std::memcpy(joined + kept, text, added * sizeof(OLECHAR));
-    stored.reset(joined);
+    if (kept) std::memcpy(joined.get(), stored.get(), kept * sizeof(OLECHAR));
+    std::memcpy(joined.get() + kept, text, added * sizeof(OLECHAR));
+    stored = std::move(joined);
 }
 
 } // namespace
@@ -96,7 +96,12 @@ STDMETHODIMP CVelaServerAccess::put_NamedBasedDomain(short newVal) noexcept
 
 STDMETHODIMP CVelaServerAccess::put_ReverseZoneIP(BSTR newVal) noexcept
 {
-    m_ReverseZoneIP.reset(newVal ? ::SysAllocStringLen(newVal, ::SysStringLen(newVal)) : nullptr);
+    if (!newVal) {
+        m_ReverseZoneIP.reset();
+        return S_OK;
+    }
+    // A copy that cannot be made leaves the stored text, as the appending puts do.
+    if (unique_bstr copy = AllocText(newVal, ::SysStringLen(newVal))) m_ReverseZoneIP = std::move(copy);
     return S_OK;
 }
 
@@ -109,7 +114,10 @@ STDMETHODIMP CVelaServerAccess::put_SmarterMailAccountLimit(long newVal) noexcep
 STDMETHODIMP CVelaServerAccess::get_strError(BSTR* pVal) noexcept
 {
     return ComBoundary([&] {
-        if (pVal) *pVal = Widen(m_strError).release();
+        if (!pVal) return S_OK;
+        // Null first: a caller that gets E_OUTOFMEMORY must not free what it passed in.
+        *pVal = nullptr;
+        *pVal = Widen(m_strError).release();
         return S_OK;
     });
 }

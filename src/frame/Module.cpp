@@ -67,7 +67,7 @@ void CComponentModule::Term() noexcept
 {
     if (!m_objectMap) return;
     for (ObjectMapEntry* entry = m_objectMap; entry->clsid; ++entry) {
-        if (IUnknown* classObject = std::exchange(entry->classObject, nullptr)) classObject->Release();
+        if (IUnknown* classObject = entry->classObject.exchange(nullptr)) classObject->Release();
         if (entry->objectMain) entry->objectMain(false);
     }
     m_typeInfoLock.Delete();
@@ -99,13 +99,18 @@ HRESULT CComponentModule::GetClassObject(REFCLSID clsid, REFIID iid, void** resu
     HRESULT hr = S_OK;
     for (ObjectMapEntry* entry = m_objectMap; entry && entry->clsid; ++entry) {
         if (!entry->createClassObject || !::IsEqualCLSID(*entry->clsid, clsid)) continue;
-        if (!entry->classObject) {
+        IUnknown* classObject = entry->classObject.load(std::memory_order_acquire);
+        if (!classObject) {
             CriticalSection::Guard guard(m_objectMapLock);
-            if (!entry->classObject)
+            classObject = entry->classObject.load(std::memory_order_relaxed);
+            if (!classObject) {
                 hr = entry->createClassObject(entry->createInstance, IID_IUnknown,
-                                              reinterpret_cast<void**>(&entry->classObject));
+                                              reinterpret_cast<void**>(&classObject));
+                if (FAILED(hr)) classObject = nullptr;
+                entry->classObject.store(classObject, std::memory_order_release);
+            }
         }
-        if (entry->classObject) hr = entry->classObject->QueryInterface(iid, result);
+        if (classObject) hr = classObject->QueryInterface(iid, result);
         break;
     }
     if (!*result && SUCCEEDED(hr)) hr = CLASS_E_CLASSNOTAVAILABLE;
@@ -126,14 +131,17 @@ int CComponentApp::ExitInstance() noexcept
 
 } // namespace vela
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         ::DisableThreadLibraryCalls(instance);
         return vela::g_app.InitInstance(instance);
     case DLL_PROCESS_DETACH:
-        vela::g_app.ExitInstance();
+        // At process exit (reserved not null) the libraries the termination would call
+        // into may already be gone, and the loader lock is held: the system takes back
+        // memory and handles by itself. An unload through FreeLibrary terminates in full.
+        if (!reserved) vela::g_app.ExitInstance();
         break;
     default:
         break;

@@ -25,8 +25,10 @@ struct ObjectMapEntry {
     RegistryUpdater updateRegistry;
     ClassObjectCreator createClassObject;
     InstanceCreator createInstance;
-    IUnknown* classObject; // cached on first request; the cache holds one reference
-    DWORD registerCookie;  // always 0: an in-process server registers no class object
+    // Cached on first request; the cache holds one reference. Other apartments read it
+    // without the object-map lock, so it is published with release and read with acquire.
+    std::atomic<IUnknown*> classObject;
+    DWORD registerCookie; // always 0: an in-process server registers no class object
     const wchar_t* (*objectDescription)();
     const void* (*categoryMap)();
     void (*objectMain)(bool starting);

@@ -166,6 +166,11 @@ HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID id, REFIID /*iid*/, LCID 
                                DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                UINT* argumentError) noexcept
 {
+    // The system's dispatcher trusts the argument block; one that cannot describe a call
+    // would make it read through null or past the arguments in the host's process.
+    if (!params || (params->cArgs > 0 && !params->rgvarg) ||
+        (params->cNamedArgs > 0 && !params->rgdispidNamedArgs) || params->cNamedArgs > params->cArgs)
+        return E_INVALIDARG;
     RETURN_IF_FAILED(EnsureLoaded(locale));
     State* state = m_state.load(std::memory_order_acquire);
     return state->typeInfo->Invoke(self, id, flags, params, result, exception, argumentError);

@@ -21,40 +21,106 @@ constexpr DWORD kOpenFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
 constexpr DWORD kAppendGuardHigh = 0x7FFFFFFF;
 constexpr DWORD kAppendGuardLow = 0;
 
+// A writer stalled on a network share must not freeze every thread that logs: after
+// this long the others append without their turn.
+constexpr ULONGLONG kAppendGuardWaitMs = 1000;
+// How long a writer that opened an empty file waits for the header of the writer that
+// created it, before it takes the file for one that was empty all along.
+constexpr ULONGLONG kHeaderWaitMs = 1000;
+
 bool FileExists(const std::string& path) noexcept
 {
-    WIN32_FIND_DATAA found;
-    const HANDLE search = ::FindFirstFileA(path.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    ::FindClose(search);
-    return true;
+    // Needs no right to list the folder, only to read the file's attributes.
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Writes `size` bytes at the then-current end of the file in one WriteFile: an offset of
-// all ones asks the file system for the end, so records of writers on other handles
-// (other objects, other processes) are never written over.
+HANDLE OpenLogFile(const std::string& path, DWORD disposition) noexcept
+{
+    return ::CreateFileA(path.c_str(), kOpenAccess, kOpenSharing, nullptr, disposition, kOpenFlags, nullptr);
+}
+
+// Waits for `ready` to hold, politely, until `timeoutMs` have passed.
+template <typename Ready> bool WaitUntil(Ready&& ready, ULONGLONG timeoutMs) noexcept
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (unsigned attempt = 0;; ++attempt) {
+        if (ready()) return true;
+        if (::GetTickCount64() >= deadline) return false;
+        // Turns are short: yield first, then sleep so that a long wait costs no CPU.
+        ::Sleep(attempt < 16 ? 0 : 1);
+    }
+}
+
+// The guard byte, held for one append; not held when another writer keeps it too long
+// or the file system has no byte-range locks.
+class AppendTurn {
+public:
+    explicit AppendTurn(HANDLE file) noexcept : m_file(file)
+    {
+        m_guard.Offset = kAppendGuardLow;
+        m_guard.OffsetHigh = kAppendGuardHigh;
+        bool unsupported = false;
+        m_held = WaitUntil(
+                     [&] {
+                         if (::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                                          0, &m_guard))
+                             return true;
+                         unsupported = ::GetLastError() != ERROR_LOCK_VIOLATION;
+                         return unsupported;
+                     },
+                     kAppendGuardWaitMs) &&
+                 !unsupported;
+    }
+    ~AppendTurn()
+    {
+        if (m_held) ::UnlockFileEx(m_file, 0, 1, 0, &m_guard);
+    }
+    AppendTurn(const AppendTurn&) = delete;
+    AppendTurn& operator=(const AppendTurn&) = delete;
+
+    bool held() const noexcept { return m_held; }
+
+private:
+    HANDLE m_file;
+    OVERLAPPED m_guard = {};
+    bool m_held = false;
+};
+
+// Writes `size` bytes after everything already in the file, in one WriteFile. In turn,
+// the end found now stays the end until the write is done, so a plain write at the file
+// position serves (and costs Wine no server round trip). Out of turn, an offset of all
+// ones asks the file system for its end at the moment of the write.
 bool AppendAtEnd(HANDLE file, const char* data, std::size_t size) noexcept
 {
     if (size > MAXDWORD) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    OVERLAPPED guard = {};
-    guard.Offset = kAppendGuardLow;
-    guard.OffsetHigh = kAppendGuardHigh;
-    // Without the guard the write is still made; the lock only keeps writers in turn.
-    const bool locked = ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &guard) != FALSE;
-
-    OVERLAPPED atEnd = {};
-    atEnd.Offset = 0xFFFFFFFF;
-    atEnd.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
-    const bool ok = ::WriteFile(file, data, static_cast<DWORD>(size), &written, &atEnd) != FALSE;
-    const DWORD error = ::GetLastError();
-
-    if (locked) ::UnlockFileEx(file, 0, 1, 0, &guard);
+    bool ok;
+    DWORD error;
+    {
+        const AppendTurn turn(file);
+        if (turn.held()) {
+            const LARGE_INTEGER zero = {};
+            ok = ::SetFilePointerEx(file, zero, nullptr, FILE_END) &&
+                 ::WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
+        } else {
+            OVERLAPPED atEnd = {};
+            atEnd.Offset = 0xFFFFFFFF;
+            atEnd.OffsetHigh = 0xFFFFFFFF;
+            ok = ::WriteFile(file, data, static_cast<DWORD>(size), &written, &atEnd) != FALSE;
+        }
+        error = ::GetLastError();
+    }
     ::SetLastError(error);
     return ok && written == size;
+}
+
+bool IsEmpty(HANDLE file) noexcept
+{
+    LARGE_INTEGER size = {};
+    return ::GetFileSizeEx(file, &size) && size.QuadPart == 0;
 }
 
 // The system's text for `code`, as the platform words it (line break included), or
@@ -83,11 +149,15 @@ void CActionLog::Open(std::string path) noexcept
 {
     if (m_file) return;
     m_path = std::move(path);
-    m_lastError.clear();
+    RecordError(nullptr, 0);
 
-    const bool exists = FileExists(m_path);
-    const HANDLE file = ::CreateFileA(m_path.c_str(), kOpenAccess, kOpenSharing, nullptr,
-                                      exists ? OPEN_EXISTING : CREATE_NEW, kOpenFlags, nullptr);
+    bool created = !FileExists(m_path);
+    HANDLE file = OpenLogFile(m_path, created ? CREATE_NEW : OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE && created && ::GetLastError() == ERROR_FILE_EXISTS) {
+        // Another writer created the file since it was looked for: log there as well.
+        created = false;
+        file = OpenLogFile(m_path, OPEN_EXISTING);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         RecordError("CreateFile fails in constructor", ::GetLastError());
         CloseAfterFailure();
@@ -95,14 +165,17 @@ void CActionLog::Open(std::string path) noexcept
     }
     m_file.reset(file);
 
-    if (exists) {
-        // An existing file gets no header, even when it is empty.
-        ::SetFilePointer(file, 0, nullptr, FILE_END);
+    if (!created) {
+        // An existing file gets no header, even when it is empty. But an empty file may
+        // be one that another writer has just created and not yet headed; the first
+        // record waits for that (see Log).
+        const LARGE_INTEGER zero = {};
+        LARGE_INTEGER end = {};
+        m_headerPending = ::SetFilePointerEx(file, zero, &end, FILE_END) && end.QuadPart == 0;
         return;
     }
-    ::SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    // Appended like a record: should another process have opened the new file and
-    // logged in the meantime, its record stays and the header follows it.
+    // Written in turn like a record, so that writers who found the file meanwhile append
+    // after it.
     if (!AppendAtEnd(file, kLogHeader, sizeof kLogHeader - 1)) {
         RecordError("WriteFile fails in constructor", ::GetLastError());
         CloseAfterFailure();
@@ -114,6 +187,12 @@ bool CActionLog::Log(std::string action, std::string comments) noexcept
     if (!m_file) {
         RecordError("Invalid file handle", ::GetLastError());
         return false;
+    }
+    if (m_headerPending) {
+        // The file's first line must stay its header: give the writer that created the
+        // file a moment to write it, then take the file for one that was empty all along.
+        WaitUntil([&] { return !IsEmpty(m_file.get()); }, kHeaderWaitMs);
+        m_headerPending = false;
     }
     try {
         SYSTEMTIME now;
@@ -131,13 +210,16 @@ bool CActionLog::Log(std::string action, std::string comments) noexcept
     return false;
 }
 
-void CActionLog::RecordError(const std::string& message, DWORD code) noexcept
+std::string CActionLog::LastError() const
 {
-    try {
-        m_lastError = Format("%s. %s", {message, SystemText(code)});
-    } catch (const std::bad_alloc&) {
-        m_lastError.clear();
-    }
+    if (!m_lastErrorMessage) return {};
+    return Format("%s. %s", {m_lastErrorMessage, SystemText(m_lastErrorCode)});
+}
+
+void CActionLog::RecordError(const char* message, DWORD code) noexcept
+{
+    m_lastErrorMessage = message;
+    m_lastErrorCode = code;
 }
 
 void CActionLog::CloseAfterFailure() noexcept

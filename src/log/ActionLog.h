@@ -24,19 +24,24 @@ public:
     bool Log(std::string action, std::string comments) noexcept;
 
     bool IsOpen() const noexcept { return m_file.is_valid(); }
-    const std::string& LastError() const noexcept { return m_lastError; }
+    // "<message>. <system text>" of the last failure, empty when there was none. The
+    // system text is looked up here rather than at every failure: a closed log fails on
+    // every command, and nobody reads the text in normal operation.
+    std::string LastError() const;
     const std::string& Path() const noexcept { return m_path; }
 
 private:
     // Lets tests swap the handle for one that refuses writes.
     friend struct ActionLogTestAccess;
 
-    void RecordError(const std::string& message, DWORD code) noexcept;
+    void RecordError(const char* message, DWORD code) noexcept;
     void CloseAfterFailure() noexcept;
 
-    std::string m_lastError;
+    const char* m_lastErrorMessage = nullptr; // one of the fixed failure messages, or null
+    DWORD m_lastErrorCode = 0;
     std::string m_path;
     unique_handle m_file;
+    bool m_headerPending = false; // opened empty: its creator may not have written the header yet
 };
 
 // The record line for `time`, without writing it anywhere.

@@ -1,5 +1,7 @@
 #include "remote/RemoteConnection.h"
 
+#include "remote/Text.h"
+
 namespace vela {
 
 void OpenRemoteInterface(REFCLSID clsid, REFIID iid, BSTR host, IUnknown** result)
@@ -8,7 +10,7 @@ void OpenRemoteInterface(REFCLSID clsid, REFIID iid, BSTR host, IUnknown** resul
     // A host name of zero length asks for this machine; the name is never trimmed.
     unique_bstr serverName;
     if (host && ::SysStringLen(host) > 0) {
-        serverName.reset(::SysAllocStringLen(host, ::SysStringLen(host)));
+        serverName = AllocText(host, ::SysStringLen(host));
         if (!serverName) Raise(E_OUTOFMEMORY);
     }
     COSERVERINFO server{};

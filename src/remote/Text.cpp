@@ -1,9 +1,31 @@
 #include "remote/Text.h"
 
+#include <atomic>
 #include <climits>
 #include <new>
 
 namespace vela {
+
+namespace {
+
+BSTR SystemAllocText(const OLECHAR* text, UINT length)
+{
+    return ::SysAllocStringLen(text, length);
+}
+
+std::atomic<TextAllocator> g_allocText{&SystemAllocText};
+
+} // namespace
+
+unique_bstr AllocText(const OLECHAR* text, UINT length) noexcept
+{
+    return unique_bstr(g_allocText.load()(text, length));
+}
+
+TextAllocator SetTextAllocator(TextAllocator allocator) noexcept
+{
+    return g_allocText.exchange(allocator ? allocator : &SystemAllocText);
+}
 
 std::string Narrow(BSTR text)
 {
@@ -24,7 +46,7 @@ unique_bstr Widen(const std::string& text)
     const int length = static_cast<int>(text.size() > INT_MAX ? INT_MAX : text.size());
     const int wideLength =
         length == 0 ? 0 : ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-    unique_bstr wide(::SysAllocStringLen(nullptr, static_cast<UINT>(wideLength > 0 ? wideLength : 0)));
+    unique_bstr wide = AllocText(nullptr, static_cast<UINT>(wideLength > 0 ? wideLength : 0));
     if (!wide) throw std::bad_alloc();
     if (wideLength > 0) ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.get(), wideLength);
     return wide;

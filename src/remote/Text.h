@@ -1,5 +1,6 @@
 // Conversions between the automation layer's BSTRs and the component's own 8-bit
-// texts, which are NUL-terminated strings in the system ANSI code page.
+// texts, which are NUL-terminated strings in the system ANSI code page, and the one
+// place where the component allocates a BSTR.
 #pragma once
 
 #include "common/Unique.h"
@@ -14,5 +15,14 @@ std::string Narrow(BSTR text);
 
 // A new BSTR the caller owns. Throws std::bad_alloc when it cannot be allocated.
 unique_bstr Widen(const std::string& text);
+
+// A new BSTR of `length` characters copied from `text` (left uninitialised when `text`
+// is null), or null when it cannot be allocated.
+unique_bstr AllocText(const OLECHAR* text, UINT length) noexcept;
+
+// Every BSTR above comes from this function. Tests replace it to run the component out
+// of memory; null restores SysAllocStringLen. Returns the previous one.
+using TextAllocator = BSTR (*)(const OLECHAR* text, UINT length);
+TextAllocator SetTextAllocator(TextAllocator allocator) noexcept;
 
 } // namespace vela

@@ -1,6 +1,7 @@
 // The object's stored settings as the agent receives them, and the corners of the command
 // contract that a row of the command table cannot show.
 #include "AccessFixture.h"
+#include "remote/Text.h"
 
 #include <gmock/gmock.h>
 
@@ -149,6 +150,48 @@ TEST_F(AccessTest, OutcomesBeyondTheTable)
     object->ReloadSecDNS(Text(L"h"), Text(L"d"), 1, &out);
     EXPECT_EQ(0, out);
     EXPECT_THAT(StrError(object), ::testing::EndsWith("[80004002]"));
+}
+
+// Out of memory on the way ends a member with E_OUTOFMEMORY; an out-value of the component's
+// own is then null, never the caller's old value nor freed memory, and ReverseZoneIP keeps
+// the text it had.
+int g_allocations; // left before allocation fails
+BSTR Limited(const OLECHAR* text, UINT length)
+{
+    return g_allocations-- > 0 ? ::SysAllocStringLen(text, length) : nullptr;
+}
+
+TEST_F(AccessTest, OutOfMemoryLeavesNullOrLiveOutValues)
+{
+    const TextAllocator previous = SetTextAllocator(&Limited);
+    IVelaServerAccess* object = NewObject();
+    g_allocations = 1;
+    object->put_ReverseZoneIP(Text(L"kept"));
+    EXPECT_EQ(S_OK, object->put_ReverseZoneIP(Text(L"lost")));
+    BSTR text = PoisonText();
+    EXPECT_EQ(E_OUTOFMEMORY, object->get_strError(&text));
+    EXPECT_EQ(nullptr, text);
+    g_allocations = 100;
+    object->DeletePrimaryDomain(Text(L"h"), Text(L"d"), &g_out);
+    EXPECT_EQ(R"(put_ReverseZoneIP("kept"); DeletePrimaryDomain("d", &out); get_strError(&out))", Journal());
+
+    // GetDNSFile's allocations: the host's copy, the file's copy, the error text.
+    const struct {
+        int allowed;
+        HRESULT agent;
+    } rows[] = {{1, S_OK}, {2, E_FAIL}, {1, HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)}};
+    for (const auto& row : rows) {
+        testagent::Outcome outcome;
+        outcome.hr = row.agent;
+        outcome.text = L"zone";
+        testagent::SetOutcome("DnsAdmin", "GetDNSFile", outcome);
+        Activator::Get().fail = row.agent == E_FAIL ? S_OK : row.agent;
+        g_allocations = row.allowed;
+        text = PoisonText();
+        EXPECT_EQ(E_OUTOFMEMORY, object->GetDNSFile(Text(L"h"), Text(L"f"), &text)) << row.allowed;
+        EXPECT_EQ(nullptr, text) << row.allowed;
+    }
+    SetTextAllocator(previous);
 }
 
 // The host goes to activation unchanged, as received or through the ANSI code page.

@@ -8,6 +8,7 @@
 
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -259,6 +260,52 @@ TEST_F(FrameTest, LateBindingNeedsTheRegisteredTypeLibraryEarlyBindingDoesNot)
         ULONG flags = kPoison;
         ASSERT_EQ(dispatch.try_query<ITypeInfo2>()->GetTypeFlags(&flags), S_OK);
         EXPECT_EQ(flags, 0x1140u) << c.name;
+    }
+}
+
+// Unloading through FreeLibrary terminates the module: the type information it loaded for
+// late binding is released, and with it its hold on the type library.
+TEST_F(FrameTest, UnloadReleasesTheTypeInformation)
+{
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    GUID libid = Guid(kLibid);
+    com_ptr<ITypeLib> library;
+    ASSERT_EQ(::LoadRegTypeLib(libid, 1, 0, 0, library.put()), S_OK);
+    const auto references = [&] { return library->AddRef(), library->Release(); };
+    const ULONG before = references();
+    {
+        auto object = Create(kClasses[1]);
+        LPOLESTR name = const_cast<LPOLESTR>(L"Reporting");
+        DISPID id = kPoison;
+        ASSERT_EQ(object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+    }
+    ASSERT_GT(references(), before);
+    ASSERT_TRUE(::FreeLibrary(std::exchange(m_module, nullptr)));
+    EXPECT_EQ(references(), before);
+}
+
+// Argument blocks that cannot describe a call are refused before the system's dispatcher
+// reads through them, in the host's process.
+TEST_F(FrameTest, ImpossibleArgumentBlocksAreRefused)
+{
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    VARIANT args[1] = {};
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS rows[] = {
+        {args, nullptr, 1, 1},    // a named argument without its DISPID
+        {nullptr, nullptr, 2, 0}, // arguments without their array
+        {args, &named, 1, 2},     // more named arguments than arguments
+    };
+    for (const Class& c : kClasses) {
+        auto object = Create(c);
+        for (DISPPARAMS& params : rows) {
+            VARIANT result = {};
+            EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+                      E_INVALIDARG)
+                << c.name << " row " << &params - rows;
+        }
+        EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
+                  E_INVALIDARG);
     }
 }
 

@@ -178,21 +178,18 @@ TEST(ActionLogFailure, FailedRecordWriteClosesLogForGood)
     EXPECT_EQ(written, ReadFileBytes(path));
 }
 
-// Several processes append to one file at once, each through its own log, as objects in
-// several panel processes do: every record arrives whole and once, in its writer's order.
-TEST(ActionLogConcurrency, SeveralProcessesLoseNoRecord)
+// Starts log_writer processes for `tags` (with "race": each opens the log only at the go),
+// lets them write `records` each at once, and checks that they all succeeded.
+static void RunWriters(const std::string& path, const std::vector<std::string>& tags, int records, bool race,
+                       CActionLog* own = nullptr)
 {
-    TempDir dir;
-    const std::string path = dir / "log.csv";
-    CActionLog own;
-    own.Open(path);
-    const unique_handle ready(::CreateSemaphoreA(nullptr, 0, 4, "VelaLogWritersReady"));
+    const unique_handle ready(::CreateSemaphoreA(nullptr, 0, 16, "VelaLogWritersReady"));
     const unique_handle go(::CreateEventA(nullptr, TRUE, FALSE, "VelaLogWritersGo"));
-    constexpr int kRecords = 1000;
     std::vector<unique_handle> processes;
-    for (const std::string tag : {"P0", "P1", "P2", "P3"}) {
+    for (const std::string& tag : tags) {
         // Found in this program's folder, which comes first in the search.
-        std::string command = "log_writer.exe \"" + path + "\" " + tag + " " + std::to_string(kRecords);
+        std::string command =
+            "log_writer.exe \"" + path + "\" " + tag + " " + std::to_string(records) + (race ? " race" : "");
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info = {};
@@ -204,23 +201,75 @@ TEST(ActionLogConcurrency, SeveralProcessesLoseNoRecord)
     for (std::size_t n = 0; n < processes.size(); ++n)
         ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready.get(), 60000));
     ::SetEvent(go.get());
-    for (int i = 0; i < kRecords; ++i)
-        ASSERT_TRUE(own.Log(ConcurrentAction("main", i), std::to_string(i)));
+    for (int i = 0; own && i < records; ++i)
+        ASSERT_TRUE(own->Log(ConcurrentAction("main", i), std::to_string(i)));
     for (const unique_handle& process : processes) {
         DWORD exitCode = 0xdeadbeef;
         ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 120000));
         ASSERT_TRUE(::GetExitCodeProcess(process.get(), &exitCode));
         EXPECT_EQ(0u, exitCode);
     }
+}
 
-    const std::vector<std::string> lines = SplitLines(Unstamped(ReadFileBytes(path).substr(kHeader.size())));
-    EXPECT_EQ(5u * kRecords, lines.size());
+// The file holds one header, first, then each writer's records whole and once, in order.
+static void ExpectRecords(const std::string& path, std::size_t writers, int records)
+{
+    const std::string text = ReadFileBytes(path);
+    ASSERT_EQ(kHeader, text.substr(0, kHeader.size()));
+    const std::vector<std::string> lines = SplitLines(Unstamped(text.substr(kHeader.size())));
+    EXPECT_EQ(writers * records, lines.size());
     std::map<std::string, int> next;
     for (const std::string& line : lines) {
         const std::string tag = line.substr(0, line.find('-'));
         const int i = next[tag]++;
         ASSERT_EQ(ConcurrentAction(tag, i) + "," + std::to_string(i) + ",", line);
     }
+}
+
+// Several processes append to one file at once, each through its own log, as objects in
+// several panel processes do: every record arrives whole and once, in its writer's order.
+TEST(ActionLogConcurrency, SeveralProcessesLoseNoRecord)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    CActionLog own;
+    own.Open(path);
+    RunWriters(path, {"P0", "P1", "P2", "P3"}, 1000, false, &own);
+    ExpectRecords(path, 5, 1000);
+}
+
+// Processes whose first objects all try to create the file at once: whoever loses the race
+// logs into the winner's file, and the header stays its one first line.
+TEST(ActionLogConcurrency, WritersRacingToCreateTheFileAllLog)
+{
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        TempDir dir;
+        const std::string path = dir / "log.csv";
+        RunWriters(path, {"R0", "R1", "R2", "R3", "R4", "R5"}, 50, true);
+        ExpectRecords(path, 6, 50);
+    }
+}
+
+// A writer that keeps the append turn (a stalled share, say) delays the others only for a
+// while: they then append without it.
+TEST(ActionLogConcurrency, TurnHeldElsewhereDelaysButDoesNotStopTheLog)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    CActionLog log;
+    log.Open(path);
+    const unique_handle other(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                            nullptr));
+    OVERLAPPED turn = {};
+    turn.OffsetHigh = 0x7FFFFFFF;
+    ASSERT_TRUE(
+        ::LockFileEx(other.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn));
+    EXPECT_TRUE(log.Log("while", "held"));
+    EXPECT_TRUE(::UnlockFileEx(other.get(), 0, 1, 0, &turn)) << "the log took the turn from its holder";
+    EXPECT_TRUE(log.Log("after", "released"));
+    EXPECT_EQ("while,held,\r\nafter,released,\r\n", Unstamped(ReadFileBytes(path).substr(kHeader.size())));
 }
 
 // Only REG_SZ reads as text (to its first NUL), only REG_DWORD as a number; a stored value

@@ -1,0 +1,160 @@
+// What a forwarded command costs against its floor: the same work done bare, measured in
+// the same run and interleaved with it. The floor activates the registered DnsAdmin
+// class through CoCreateInstanceEx with the same host and class context, calls
+// CreateAEntry and get_strError, releases the object, reads the local time and writes one
+// formatted record to a file opened once. A second floor also takes the append lock
+// around its write, as the action log must between processes: the component against it
+// shows what the component's own work costs. Prints figures; asserts nothing.
+//
+// Usage: forward_bench.exe [calls per round] [rounds]. Needs VeladcomClient.dll and
+// VelaTestAgent.dll registered and InstallPath set: bench/run.sh does that.
+#include "common/Unique.h"
+#include "log/ActionLog.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vela::com_ptr;
+using vela::unique_bstr;
+
+constexpr DWORD kClassContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+
+struct Texts {
+    unique_bstr host{::SysAllocString(L"dns1.example.net")};
+    unique_bstr zone{::SysAllocString(L"example.org")};
+    unique_bstr name{::SysAllocString(L"www")};
+    unique_bstr address{::SysAllocString(L"192.0.2.10")};
+};
+
+// The remote exchange of CreateAEntry, without the component.
+void AgentCall(const Texts& t)
+{
+    COSERVERINFO server = {};
+    server.pwszName = t.host.get();
+    MULTI_QI request = {&IID_IDnsAdmin, nullptr, S_OK};
+    if (FAILED(::CoCreateInstanceEx(CLSID_DnsAdmin, nullptr, kClassContext, &server, 1, &request))) return;
+    const auto dns = com_ptr<IDnsAdmin>::attach(static_cast<IDnsAdmin*>(request.pItf));
+    short result = 0;
+    dns->CreateAEntry(t.zone.get(), t.name.get(), t.address.get(), &result);
+    unique_bstr error;
+    dns->get_strError(error.put());
+}
+
+std::string Record()
+{
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    return vela::FormatLogRecord(now,
+                                 "Command for Remote Server 'dns1.example.net' : Create A Record for Domain "
+                                 "'example.org'",
+                                 "Operation Successful");
+}
+
+void PlainWrite(HANDLE file)
+{
+    const std::string line = Record();
+    DWORD written = 0;
+    ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+void LockedWrite(HANDLE file)
+{
+    const std::string line = Record();
+    OVERLAPPED guard = {};
+    guard.OffsetHigh = 0x7FFFFFFF;
+    ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &guard);
+    const LARGE_INTEGER zero = {};
+    ::SetFilePointerEx(file, zero, nullptr, FILE_END);
+    DWORD written = 0;
+    ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    ::UnlockFileEx(file, 0, 1, 0, &guard);
+}
+
+// The stand-in agent records every call; emptied before each timed run so that no run
+// pays for another's growth.
+void ResetAgent(IDispatch* control)
+{
+    LPOLESTR name = const_cast<LPOLESTR>(L"Reset");
+    DISPID id = 0;
+    DISPPARAMS none = {};
+    if (SUCCEEDED(control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id)))
+        control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+}
+
+template <typename F> double MicrosecondsPerCall(IDispatch* control, int calls, F&& call)
+{
+    ResetAgent(control);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < calls; ++i)
+        call();
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() /
+           calls;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int calls = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        com_ptr<IVelaServerAccess> component;
+        CLSID controlClass = {};
+        com_ptr<IDispatch> control;
+        if (FAILED(::CoCreateInstance(CLSID_VelaServerAccess, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IVelaServerAccess, component.put_void())) ||
+            FAILED(::CLSIDFromProgID(L"VelaTestAgent.Control", &controlClass)) ||
+            FAILED(::CoCreateInstance(controlClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                      control.put_void()))) {
+            std::fprintf(stderr, "forward_bench: register VeladcomClient.dll and VelaTestAgent.dll first\n");
+            return 1;
+        }
+        char folder[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, folder);
+        const std::string floorPath = std::string(folder) + "forward_bench_floor.csv";
+        const vela::unique_handle file(::CreateFileA(
+            floorPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        const Texts t;
+
+        std::vector<double> forwarded, floor, lockedFloor;
+        for (int round = 0; round < rounds; ++round) {
+            forwarded.push_back(MicrosecondsPerCall(control.get(), calls, [&] {
+                short result = 0;
+                component->CreateAEntry(t.host.get(), t.zone.get(), t.name.get(), t.address.get(), &result);
+            }));
+            floor.push_back(MicrosecondsPerCall(control.get(), calls, [&] {
+                AgentCall(t);
+                PlainWrite(file.get());
+            }));
+            lockedFloor.push_back(MicrosecondsPerCall(control.get(), calls, [&] {
+                AgentCall(t);
+                LockedWrite(file.get());
+            }));
+        }
+        ::DeleteFileA(floorPath.c_str());
+
+        const double f = Median(forwarded), b = Median(floor), l = Median(lockedFloor);
+        std::printf("%d rounds of %d calls, medians:\n", rounds, calls);
+        std::printf("  forwarded CreateAEntry          %8.1f us/call\n", f);
+        std::printf("  floor                           %8.1f us/call\n", b);
+        std::printf("  floor with the append lock      %8.1f us/call\n", l);
+        std::printf("forwarded/floor                   %8.2f\n", f / b);
+        std::printf("forwarded/floor with the lock     %8.2f\n", f / l);
+    }
+    ::CoUninitialize();
+    return 0;
+}
