@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -108,7 +109,7 @@ double Median(std::vector<double> values)
 int main(int argc, char** argv)
 {
     const int calls = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 9;
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         com_ptr<IVelaServerAccess> component;
@@ -130,30 +131,44 @@ int main(int argc, char** argv)
             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         const Texts t;
 
-        std::vector<double> forwarded, floor, lockedFloor;
-        for (int round = 0; round < rounds; ++round) {
-            forwarded.push_back(MicrosecondsPerCall(control.get(), calls, [&] {
+        // Each round times the three one after another, in a rotating order, and yields its
+        // own ratios: the machine's drift between rounds does not enter them.
+        const std::function<void()> runs[] = {
+            [&] {
                 short result = 0;
                 component->CreateAEntry(t.host.get(), t.zone.get(), t.name.get(), t.address.get(), &result);
-            }));
-            floor.push_back(MicrosecondsPerCall(control.get(), calls, [&] {
+            },
+            [&] {
                 AgentCall(t);
                 PlainWrite(file.get());
-            }));
-            lockedFloor.push_back(MicrosecondsPerCall(control.get(), calls, [&] {
+            },
+            [&] {
                 AgentCall(t);
                 LockedWrite(file.get());
-            }));
+            },
+        };
+        std::vector<double> times[3], overFloor, overLockedFloor, lockOverFloor;
+        for (int round = 0; round < rounds; ++round) {
+            double us[3];
+            for (int k = 0; k < 3; ++k) {
+                const int which = (round + k) % 3;
+                us[which] = MicrosecondsPerCall(control.get(), calls, runs[which]);
+                times[which].push_back(us[which]);
+            }
+            overFloor.push_back(us[0] / us[1]);
+            overLockedFloor.push_back(us[0] / us[2]);
+            lockOverFloor.push_back(us[2] / us[1]);
         }
         ::DeleteFileA(floorPath.c_str());
 
-        const double f = Median(forwarded), b = Median(floor), l = Median(lockedFloor);
         std::printf("%d rounds of %d calls, medians:\n", rounds, calls);
-        std::printf("  forwarded CreateAEntry          %8.1f us/call\n", f);
-        std::printf("  floor                           %8.1f us/call\n", b);
-        std::printf("  floor with the append lock      %8.1f us/call\n", l);
-        std::printf("forwarded/floor                   %8.2f\n", f / b);
-        std::printf("forwarded/floor with the lock     %8.2f\n", f / l);
+        std::printf("  forwarded CreateAEntry          %8.1f us/call\n", Median(times[0]));
+        std::printf("  floor                           %8.1f us/call\n", Median(times[1]));
+        std::printf("  floor with the append lock      %8.1f us/call\n", Median(times[2]));
+        std::printf("forwarded/floor                   %8.2f\n", Median(overFloor));
+        std::printf("forwarded/floor with the lock     %8.2f\n", Median(overLockedFloor));
+        std::printf("(floor with the lock/floor        %8.2f: what the append lock alone costs)\n",
+                    Median(lockOverFloor));
     }
     ::CoUninitialize();
     return 0;

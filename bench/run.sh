@@ -20,6 +20,6 @@ wine reg add 'HKLM\SOFTWARE\Corvane\Nt Vela Console\General' /v InstallPath /t R
   /d "$(winpath "$scratch")" /f >/dev/null
 
 echo "== forward_bench (machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs))"
-wine "$build/bench/forward_bench.exe" "${1:-2000}" 7
+wine "$build/bench/forward_bench.exe" "${1:-2000}" 9
 echo "== log_bench"
 wine "$build/bench/log_bench.exe" "${2:-5000}"
