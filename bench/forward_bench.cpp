@@ -4,7 +4,8 @@
 // CreateAEntry and get_strError, releases the object, reads the local time and writes one
 // formatted record to a file opened once. A second floor also takes the append lock
 // around its write, as the action log must between processes: the component against it
-// shows what the component's own work costs. Prints figures; asserts nothing.
+// shows what the component's own work costs. Both are also counted in wineserver round
+// trips, the unit most Wine costs come in. Prints figures; asserts nothing.
 //
 // Usage: forward_bench.exe [calls per round] [rounds]. Needs VeladcomClient.dll and
 // VelaTestAgent.dll registered and InstallPath set: bench/run.sh does that.
@@ -98,6 +99,17 @@ template <typename F> double MicrosecondsPerCall(IDispatch* control, int calls, 
            calls;
 }
 
+// The unit every Wine figure is made of: one request to the wineserver and its answer
+// (resetting an event is nothing else). Taking and releasing the append lock are two.
+template <typename F> double MicrosecondsEach(int times, F&& step)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < times; ++i)
+        step();
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() /
+           times;
+}
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -159,6 +171,14 @@ int main(int argc, char** argv)
             overLockedFloor.push_back(us[0] / us[2]);
             lockOverFloor.push_back(us[2] / us[1]);
         }
+        const vela::unique_handle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        const double roundTrip = MicrosecondsEach(20000, [&] { ::ResetEvent(event.get()); });
+        const double lockPair = MicrosecondsEach(20000, [&] {
+            OVERLAPPED guard = {};
+            guard.OffsetHigh = 0x7FFFFFFF;
+            ::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &guard);
+            ::UnlockFileEx(file.get(), 0, 1, 0, &guard);
+        });
         ::DeleteFileA(floorPath.c_str());
 
         std::printf("%d rounds of %d calls, medians:\n", rounds, calls);
@@ -169,6 +189,9 @@ int main(int argc, char** argv)
         std::printf("forwarded/floor with the lock     %8.2f\n", Median(overLockedFloor));
         std::printf("(floor with the lock/floor        %8.2f: what the append lock alone costs)\n",
                     Median(lockOverFloor));
+        std::printf("one wineserver round trip         %8.1f us: the floor is %.1f of them, the lock pair "
+                    "(%.1f us) %.1f\n",
+                    roundTrip, Median(times[1]) / roundTrip, lockPair, lockPair / roundTrip);
     }
     ::CoUninitialize();
     return 0;
