@@ -89,18 +89,6 @@ void ResetAgent(IDispatch* control)
         control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
 }
 
-template <typename F> double MicrosecondsPerCall(IDispatch* control, int calls, F&& call)
-{
-    ResetAgent(control);
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < calls; ++i)
-        call();
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() /
-           calls;
-}
-
-// The unit every Wine figure is made of: one request to the wineserver and its answer
-// (resetting an event is nothing else). Taking and releasing the append lock are two.
 template <typename F> double MicrosecondsEach(int times, F&& step)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -108,6 +96,12 @@ template <typename F> double MicrosecondsEach(int times, F&& step)
         step();
     return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() /
            times;
+}
+
+template <typename F> double MicrosecondsPerCall(IDispatch* control, int calls, F&& call)
+{
+    ResetAgent(control);
+    return MicrosecondsEach(calls, call);
 }
 
 double Median(std::vector<double> values)
@@ -171,6 +165,8 @@ int main(int argc, char** argv)
             overLockedFloor.push_back(us[0] / us[2]);
             lockOverFloor.push_back(us[2] / us[1]);
         }
+        // The unit most Wine costs come in: one request to the wineserver and its answer,
+        // which is all that resetting an event is. Taking and releasing the lock are two.
         const vela::unique_handle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         const double roundTrip = MicrosecondsEach(20000, [&] { ::ResetEvent(event.get()); });
         const double lockPair = MicrosecondsEach(20000, [&] {
