@@ -87,6 +87,16 @@ inline SetValue<short> ValueOrZero(short* out, const short& value) noexcept
     return {out, value, kZero};
 }
 
+// A fresh BSTR with the text of `stored`: a null one (a setting never put, a text the
+// agent left unset) gives an empty text.
+inline unique_bstr CopyOf(const unique_bstr& stored)
+{
+    const BSTR text = stored.get();
+    unique_bstr copy = AllocText(text, text ? ::SysStringLen(text) : 0);
+    if (!copy) throw std::bad_alloc();
+    return copy;
+}
+
 // A copy of a text the remote agent returned; on failure, the error text itself. From
 // Start on, the out-value holds null or a text of ours, never the caller's old value.
 struct TextOrErrorText {
@@ -98,11 +108,7 @@ struct TextOrErrorText {
     }
     void Succeeded()
     {
-        if (!out) return;
-        const BSTR text = received.get();
-        unique_bstr copy = AllocText(text, text ? ::SysStringLen(text) : 0);
-        if (!copy) throw std::bad_alloc();
-        *out = copy.release();
+        if (out) *out = CopyOf(received).release();
     }
     void Failed(const std::string& errorText)
     {
@@ -144,15 +150,6 @@ std::string ActionText(const Command& command, BSTR host, std::initializer_list<
 inline unique_bstr Rewiden(BSTR text)
 {
     return Widen(Narrow(text));
-}
-
-// A stored setting handed on as a fresh BSTR: a text never put goes as an empty one.
-inline unique_bstr CopyOf(const unique_bstr& stored)
-{
-    const BSTR text = stored.get();
-    unique_bstr copy = AllocText(text, text ? ::SysStringLen(text) : 0);
-    if (!copy) throw std::bad_alloc();
-    return copy;
 }
 
 template <typename Interface, typename Exchange, typename Out>
