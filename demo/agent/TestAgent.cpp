@@ -8,10 +8,12 @@
 
 #include "AgentOperations.h"
 #include "common/Result.h"
+#include "common/Unique.h"
 
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
@@ -28,6 +30,15 @@ struct State {
     std::map<std::pair<std::string, std::string>, Outcome> outcomes;
     int activations = 0;
     std::atomic<int> liveObjects{0};
+    std::atomic<int> stalled{0};
+    // Signalled to end the stalls begun before it; each release starts a fresh one, so a
+    // stall never outlives its event.
+    std::shared_ptr<unique_handle> release = NewReleaseEvent();
+
+    static std::shared_ptr<unique_handle> NewReleaseEvent()
+    {
+        return std::make_shared<unique_handle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    }
 };
 
 State& TheState()
@@ -143,17 +154,32 @@ public:
         return left;
     }
 
-    // Records the call, then answers as programmed: the outcome's out-values go to the
-    // out-pointers among `args`, its error text becomes this object's last error.
+    // Records the call, then answers as programmed: after its stall, if it has one, the
+    // outcome's out-values go to the out-pointers among `args`, its error text becomes this
+    // object's last error. A stall holds no lock: other calls and the test go on meanwhile.
     template <typename... A> HRESULT Op(int slot, A... args) noexcept
     {
-        return ComBoundary([&] {
-            return Locked([&](State& s) -> HRESULT {
-                const std::string& operation = m_class.names[6 + slot];
-                s.calls.push_back(Call{m_class.name, m_instance, operation, {MakeArg(args)...}});
+        return ComBoundary([&]() -> HRESULT {
+            const std::string& operation = m_class.names[6 + slot];
+            Outcome outcome;
+            std::shared_ptr<unique_handle> release;
+            const bool known = Locked([&](State& s) {
+                s.calls.push_back(
+                    Call{m_class.name, m_instance, operation, {MakeArg(args)...}, ::GetCurrentThreadId()});
                 // The component must call the agent by place only; the journal shows if it does not.
-                if (slot <= 0) return E_NOTIMPL;
-                Outcome outcome = FindOutcome(s, m_class.name, operation);
+                if (slot <= 0) return false;
+                outcome = FindOutcome(s, m_class.name, operation);
+                release = s.release;
+                return true;
+            });
+            if (!known) return E_NOTIMPL;
+            if (outcome.stallMs) {
+                State& s = TheState();
+                ++s.stalled;
+                ::WaitForSingleObject(release->get(), outcome.stallMs);
+                --s.stalled;
+            }
+            return Locked([&](State&) {
                 if (operation == "get_strError") {
                     outcome.text = outcome.errorText.value_or(m_lastError);
                 } else {
@@ -264,6 +290,20 @@ void Reset()
         s.outcomes.clear();
         s.activations = 0;
     });
+    ReleaseStalls();
+}
+
+void ReleaseStalls()
+{
+    Locked([](State& s) {
+        ::SetEvent(s.release->get());
+        s.release = State::NewReleaseEvent();
+    });
+}
+
+int Stalled()
+{
+    return TheState().stalled;
 }
 
 void SetOutcome(const std::string& className, const std::string& operation, const Outcome& outcome)
