@@ -96,7 +96,8 @@ template <typename T> Arg MakeArg(const T& value)
 }
 
 // Writes the programmed out-value of the pointer's type; never through a null pointer.
-template <typename T> void WriteOut(const Outcome& o, const T& out, HRESULT& hr) noexcept
+// `self` is the agent object, for a list answered with an object.
+template <typename T> void WriteOut(const Outcome& o, const T& out, HRESULT& hr, IDispatch* self) noexcept
 {
     if constexpr (std::is_same_v<T, short*>) {
         if (out && o.result) *out = *o.result;
@@ -107,6 +108,11 @@ template <typename T> void WriteOut(const Outcome& o, const T& out, HRESULT& hr)
     } else if constexpr (std::is_same_v<T, BSTR*>) {
         if (out && o.text && !(*out = AllocText(*o.text))) hr = E_OUTOFMEMORY;
     } else if constexpr (std::is_same_v<T, VARIANT*>) {
+        if (out && o.userListObject) {
+            self->AddRef();
+            V_VT(out) = VT_DISPATCH;
+            V_DISPATCH(out) = self;
+        }
         if (!out || !o.userList) return;
         ::VariantInit(out);
         V_VT(out) = VT_BSTR;
@@ -186,7 +192,7 @@ public:
                     m_lastError = outcome.errorText.value_or(std::wstring());
                 }
                 HRESULT hr = outcome.hr;
-                (WriteOut(outcome, args, hr), ...);
+                (WriteOut(outcome, args, hr, reinterpret_cast<IDispatch*>(this)), ...);
                 return hr;
             });
         });

@@ -47,6 +47,7 @@ struct Outcome {
     std::optional<double> size;            // GetMailFolderSize
     std::optional<long> count;             // GetMailBoxCount
     std::optional<std::wstring> userList;  // GetMEUsersList: a VT_BSTR VARIANT
+    bool userListObject = false;           // GetMEUsersList: the agent object itself, as VT_DISPATCH
     // How long the operation keeps its caller waiting before it answers, as a hung host
     // would; kUntilReleased waits for ReleaseStalls.
     DWORD stallMs = 0;

@@ -211,8 +211,8 @@ public:
         } catch (...) {
             m_error = std::current_exception();
         }
-        m_exchange.HandOver();
     }
+    void HandOver() noexcept override { m_exchange.HandOver(); }
     void Discard() noexcept override { m_exchange.Discard(); }
 
     // On the caller's thread, when the exchange was on time: its results are the caller's.

@@ -32,6 +32,8 @@ std::string GetAdminDirectory() noexcept;
 // beside "InstallPath", up to an hour. 0 (missing, 0, or of another type): no limit.
 constexpr DWORD kMaxCommandTimeoutSeconds = 3600;
 DWORD GetCommandTimeoutSeconds() noexcept;
+// A REG_DWORD of seconds, up to kMaxCommandTimeoutSeconds, else 0; opens with no creation.
+DWORD ReadTimeoutSeconds(const std::string& keyPath, const char* valueName) noexcept;
 // The log file below the admin directory; creates its "Logs" folder. Empty when unknown.
 std::string GetLogFilePath() noexcept;
 

@@ -37,6 +37,7 @@ DWORD WINAPI Worker(void* parameter) noexcept
             ticket->work->Discard();
             --g_late;
         } else {
+            ticket->work->HandOver();
             ::SetEvent(ticket->done.get());
         }
         ticket->work.reset();
@@ -99,8 +100,10 @@ HRESULT RunDetached(std::shared_ptr<DetachedWork> work, DWORD timeoutMs) noexcep
     ++g_late;
     Fate running = Fate::Running;
     if (ticket->fate.compare_exchange_strong(running, Fate::Abandoned)) return RPC_E_TIMEOUT;
-    // Finished just as the wait ran out: it was on time after all.
+    // Finished just as the wait ran out: it was on time after all, and its hand-over is
+    // a moment away.
     --g_late;
+    WaitFor(ticket->done.get(), INFINITE);
     return S_OK;
 }
 

@@ -15,9 +15,12 @@ public:
     virtual ~DetachedWork() = default;
     // On the worker thread, in its apartment.
     virtual void Run() noexcept = 0;
-    // On the worker thread, in its apartment, after Run, once the caller has stopped
-    // waiting: whatever Run produced is nobody's now, so the work releases it here, where
-    // any interface in it belongs.
+    // On the worker thread after Run, when the caller still waits: readies what Run
+    // produced for the caller's thread, which takes it once this returns.
+    virtual void HandOver() noexcept = 0;
+    // On the worker thread after Run, once the caller has stopped waiting: whatever Run
+    // produced is nobody's now, so the work releases it here, where any interface in it
+    // belongs.
     virtual void Discard() noexcept = 0;
 };
 
