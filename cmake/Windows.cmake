@@ -20,8 +20,7 @@ function(vela_split_debug target)
 endfunction()
 
 # --- Wine -----------------------------------------------------------------------
-find_program(VELA_WINE NAMES wine wine64 HINTS /usr/lib/wine)
-find_program(VELA_WINESERVER NAMES wineserver wineserver64 HINTS /usr/lib/wine)
+include(${CMAKE_SOURCE_DIR}/cmake/WineLoader.cmake)
 set(VELA_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Private Wine prefix of this build")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-exec.in ${CMAKE_BINARY_DIR}/wine-exec @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
