@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks of the packages in dist/ that scripts/release.sh writes, one step per CTest entry:
-# static (both DLLs as files, then release_tests on their resources), smoke (the win64
-# package registered from a fresh Wine prefix, INSTALL.md's verification script, regsvr32 /u)
-# and sums. CTest hands in the paths (VELA_*).
+# static (both DLLs as files, then release_tests on their resources), smoke win32|win64 (the
+# package registered from a fresh Wine prefix with the regsvr32 of its architecture,
+# INSTALL.md's verification script, regsvr32 /u) and sums. CTest hands in the paths (VELA_*).
+# Exit code 77: this machine runs no 32-bit programs (wine-exec); CTest reports a skip.
 set -uo pipefail
-dist="$VELA_SOURCE/dist" work="$VELA_BUILD/release-$1" failed=0
+dist="$VELA_SOURCE/dist" work="$VELA_BUILD/release-$1${2:+-$2}" failed=0
 export LC_ALL=C VELA_WINEPREFIX="$work/prefix" # LC_ALL: file lists in one order
 trap '"$VELA_BUILD/wine-stop"; rm -rf "$work"' EXIT
 rm -rf "$work" && mkdir -p "$work" && cd "$dist" || exit 1
@@ -13,7 +14,7 @@ package=$(ls VeladcomClient-*-win64.zip) && version=${package#VeladcomClient-} &
 check() { # check <description> <command...>
   local what=$1
   shift
-  "$@" >/dev/null 2>&1 || { echo "FAIL: $what"; failed=1; }
+  "$@" >/dev/null 2>&1 || { [ $? = 77 ] && exit 77; echo "FAIL: $what"; failed=1; }
 }
 unpack() { mkdir -p "$2" && (cd "$2" && cmake -E tar xf "$dist/$1"); }
 winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
@@ -57,22 +58,24 @@ static() {
     wine "$(winpath "$VELA_RELEASE_TESTS")" --gtest_brief=1 || failed=1
 }
 
-smoke() {
-  local vsa='CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}' dll='C:\Program Files\VeladcomClient\VeladcomClient.dll' key
+smoke() { # smoke win32|win64: the win32 package with the 32-bit programs and test agent
+  local bin='C:\windows\system32' agent=$VELA_AGENT_DLL dir='Program Files/VeladcomClient'
+  [ "$1" = win32 ] && export VELA_WOW64=1 && bin='C:\windows\syswow64' agent=$VELA_AGENT_DLL_WIN32 dir='Program Files (x86)/VeladcomClient'
+  local vsa='CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}' dll="C:\\${dir//\//\\}\\VeladcomClient.dll" key
   local keys=(VeladcomClient.VelaServerAccess VeladcomClient.VelaServerAccess.1 VeladcomClient.SecDNSAdmin
     VeladcomClient.SecDNSAdmin.1 "$vsa" 'CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000003}' 'TypeLib\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}')
-  check "regsvr32 VelaTestAgent.dll" wine regsvr32 /s "$(winpath "$VELA_AGENT_DLL")"
-  check "unpack" unpack "$package" "$VELA_WINEPREFIX/drive_c/Program Files/VeladcomClient"
-  check "regsvr32 from the package" wine regsvr32 /s "$dll"
-  for key in "${keys[@]}"; do check "HKCR\\$key written" wine reg query "HKCR\\$key"; done
-  check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine reg query "HKCR\\$vsa\\InprocServer32" /ve)"
+  check "regsvr32 VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s "$(winpath "$agent")"
+  check "unpack" unpack "VeladcomClient-$version-$1.zip" "$VELA_WINEPREFIX/drive_c/$dir"
+  check "regsvr32 from the package" wine "$bin\\regsvr32.exe" /s "$dll"
+  for key in "${keys[@]}"; do check "HKCR\\$key written" wine "$bin\\reg.exe" query "HKCR\\$key"; done
+  check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine "$bin\\reg.exe" query "HKCR\\$vsa\\InprocServer32" /ve)"
   # INSTALL.md's fenced block that starts with "' verify.vbs"
   awk '/^```/ {if (take) exit; open = !open; start = NR; next}
        open && NR == start + 1 && /^\047 verify\.vbs/ {take = 1} take' "$VELA_SOURCE/INSTALL.md" >"$work/verify.vbs"
-  check "verify.vbs prints 1 twice" test "$(wine cscript //nologo "$(winpath "$work/verify.vbs")" agent1)" \
+  check "verify.vbs prints 1 twice" test "$(wine "$bin\\cscript.exe" //nologo "$(winpath "$work/verify.vbs")" agent1)" \
     = $'Reporting: 1\nTestDComCommunication: 1'
-  check "regsvr32 /u" wine regsvr32 /s /u "$dll"
-  for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine reg query "HKCR\\$key"'; done
+  check "regsvr32 /u" wine "$bin\\regsvr32.exe" /s /u "$dll"
+  for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine "$bin\\reg.exe" query "HKCR\\$key"'; done
 }
 
 sums() {
@@ -80,6 +83,6 @@ sums() {
   check "sha256sum -c" sha256sum --quiet -c SHA256SUMS
 }
 
-"$1"
-[ $failed = 0 ] && echo "release $1: all checks passed"
+"$@"
+[ $failed = 0 ] && echo "release $*: all checks passed"
 exit $failed
