@@ -9,11 +9,28 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # A release keeps its debug information, but in a file of its own: the DLL is shipped
 # stripped, and its debug link names <dll>.debug (with a checksum) for debuggers to find.
 option(VELA_RELEASE "Release build: debug information split off the DLL; package checks" OFF)
+if(VELA_RELEASE)
+  # Two builds of one commit must give the same bytes wherever they run: objects and debug
+  # information name sources relative to the source and build folders, and the PE header
+  # carries no link time (its time stamp stays 0; objcopy below keeps it with -p).
+  add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.;-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")
+  add_link_options(-Wl,--no-insert-timestamp)
+  # The type library records when it was made: the commit's time (SOURCE_DATE_EPOCH, or
+  # the last commit's), as scripts/release.sh dates the packages.
+  set(VELA_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+  if(NOT VELA_SOURCE_DATE_EPOCH)
+    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+      OUTPUT_VARIABLE VELA_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+  if(NOT VELA_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "A release needs SOURCE_DATE_EPOCH or a git checkout for its dates")
+  endif()
+endif()
 function(vela_split_debug target)
   if(VELA_RELEASE)
     add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
-      COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
+      COMMAND ${CMAKE_OBJCOPY} -p --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+      COMMAND ${CMAKE_OBJCOPY} -p --strip-all --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
               $<TARGET_FILE:${target}>
       VERBATIM)
   endif()
@@ -63,11 +80,13 @@ function(vela_idl name)
   set(idl ${CMAKE_SOURCE_DIR}/src/idl/${name}.idl)
   set(base ${VELA_IDL_DIR}/${name})
   set(widl ${VELA_WIDL} -I${VELA_WIDL_INCLUDE} -I${CMAKE_SOURCE_DIR}/src/idl -L${VELA_IDL_DIR} ${VELA_WIDL_TARGET})
+  # Run in the IDL's folder: widl writes the input's name as given into the header's first line.
   add_custom_command(
     OUTPUT ${base}.h ${base}_i.c ${base}.tlb
-    COMMAND ${widl} -h -o ${base}.h ${idl}
-    COMMAND ${widl} -u -o ${base}_i.c ${idl}
-    COMMAND ${widl} -t -o ${base}.tlb ${idl}
+    COMMAND ${widl} -h -o ${base}.h ${name}.idl
+    COMMAND ${widl} -u -o ${base}_i.c ${name}.idl
+    COMMAND ${widl} -t -o ${base}.tlb ${name}.idl
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/src/idl
     DEPENDS ${idl}
     COMMENT "widl ${name}.idl"
     VERBATIM)
