@@ -37,9 +37,28 @@ function(vela_split_debug target)
 endfunction()
 
 # --- Wine -----------------------------------------------------------------------
-find_program(VELA_WINE NAMES wine wine64 HINTS /usr/lib/wine)
-find_program(VELA_WINESERVER NAMES wineserver wineserver64 HINTS /usr/lib/wine)
+include(${CMAKE_SOURCE_DIR}/cmake/WineLoader.cmake)
 set(VELA_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Private Wine prefix of this build")
+
+# 32-bit programs run in Wine's WoW64 mode, with the i386 half of Wine that scripts/setup.sh
+# unpacks into a cache (scripts/wine-i386.sh). An i686 build runs all its programs so; a
+# script of another build asks for it with VELA_WOW64=1 (wine-exec).
+execute_process(COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-i386.sh dir
+  OUTPUT_VARIABLE VELA_WINE_I386_DLLPATH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(VELA_WOW64 1)
+else()
+  set(VELA_WOW64 0)
+endif()
+# WoW64 mode still enters the kernel through its 32-bit system call gate (Wine sets up each
+# 32-bit thread's segment so), which a kernel without IA32 emulation lacks: built without it
+# or booted with ia32_emulation=off, it refuses every 32-bit Linux program too. ia32-probe is
+# one that only exits; where it cannot run, wine-exec starts no 32-bit program and exits 77.
+set(VELA_SKIP_CODE 77)
+set(VELA_IA32_PROBE ${CMAKE_BINARY_DIR}/ia32-probe)
+file(WRITE ${VELA_IA32_PROBE}.s ".globl _start\n_start:\n movl $1, %eax\n xorl %ebx, %ebx\n int $0x80\n")
+execute_process(COMMAND as --32 -o ${VELA_IA32_PROBE}.o ${VELA_IA32_PROBE}.s COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ld -m elf_i386 -o ${VELA_IA32_PROBE} ${VELA_IA32_PROBE}.o COMMAND_ERROR_IS_FATAL ANY)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-exec.in ${CMAKE_BINARY_DIR}/wine-exec @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-stop.in ${CMAKE_BINARY_DIR}/wine-stop @ONLY
@@ -97,4 +116,13 @@ function(vela_gtest target)
   set_tests_properties(${target} PROPERTIES
     FIXTURES_REQUIRED wine RESOURCE_LOCK wine_registry TIMEOUT 600
     ENVIRONMENT "VELA_WINEPREFIX=${VELA_WINEPREFIX}")
+  if(VELA_WOW64)
+    vela_skip_without_wow64(${target})
+  endif()
+endfunction()
+
+# vela_skip_without_wow64(<test>...): tests that run 32-bit programs are skipped where this
+# machine cannot run any (wine-exec's exit code 77).
+function(vela_skip_without_wow64)
+  set_tests_properties(${ARGN} PROPERTIES SKIP_RETURN_CODE ${VELA_SKIP_CODE})
 endfunction()

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Checks of the packages in dist/ that scripts/release.sh writes, one step per CTest entry:
-# static (both DLLs as files, then release_tests on their resources), smoke (the win64
-# package registered from a fresh Wine prefix, its verify.vbs and verify.asp, regsvr32 /u),
-# sums, signing (release.sh with a throwaway certificate) and reproducible (a second release
-# build of the same sources in another folder gives the same bytes). CTest hands in the
-# paths (VELA_*).
+# static (both DLLs as files, then release_tests on their resources), smoke win32|win64 (the
+# package registered from a fresh Wine prefix with the regsvr32 of its architecture, its
+# verify.vbs and verify.asp under that architecture's cscript, regsvr32 /u), sums, signing
+# (release.sh with a throwaway certificate) and reproducible (a second release build of the
+# same sources in another folder gives the same bytes). CTest hands in the paths (VELA_*).
+# Exit code 77: this machine runs no 32-bit programs (wine-exec); CTest reports a skip.
 set -uo pipefail
-dist="$VELA_SOURCE/dist" work="$VELA_BUILD/release-$1" failed=0
+dist="$VELA_SOURCE/dist" work="$VELA_BUILD/release-$1${2:+-$2}" failed=0
 export LC_ALL=C VELA_WINEPREFIX="$work/prefix" # LC_ALL: file lists in one order
 trap '"$VELA_BUILD/wine-stop"; rm -rf "$work"' EXIT
 rm -rf "$work" && mkdir -p "$work" && cd "$dist" || exit 1
@@ -15,7 +16,7 @@ package=$(ls VeladcomClient-*-win64.zip) && version=${package#VeladcomClient-} &
 check() { # check <description> <command...>
   local what=$1
   shift
-  "$@" >/dev/null 2>&1 || { echo "FAIL: $what"; failed=1; }
+  "$@" >/dev/null 2>&1 || { [ $? = 77 ] && exit 77; echo "FAIL: $what"; failed=1; }
 }
 unpack() { local zip && zip=$(realpath "$1") && mkdir -p "$2" && (cd "$2" && cmake -E tar xf "$zip"); }
 same() { # same <description> <expected> <actual>
@@ -69,28 +70,29 @@ static() {
 # verify_scripts <unpacked package>: its verify.vbs under cscript, and its verify.asp's script
 # under cscript with stand-ins for the ASP objects (AspHost.vbs), each while the stand-in
 # agent answers and after it is unregistered, so that the test fails and the log's record
-# gives the reason. The package is registered; the panel folder is made here.
+# gives the reason. The package is registered; the panel folder is made here. Run from smoke,
+# with its architecture's programs ($bin), test agent and bitness.
 verify_scripts() {
   local package=$1 page="$work/verify-page.vbs" panel="$work/panel" when output
   local mask='s#[0-9]{2}/[0-9]{2}/[0-9]{2},[0-9]{2}:[0-9]{2}:[0-9]{2},#DATE,TIME,#'
   mkdir -p "$panel/web/admin"
-  check "InstallPath" wine reg add 'HKLM\SOFTWARE\Corvane\Nt Vela Console\General' /v InstallPath /t REG_SZ /d "$(winpath "$panel")" /f
+  check "InstallPath" wine "$bin\\reg.exe" add 'HKLM\SOFTWARE\Corvane\Nt Vela Console\General' /v InstallPath /t REG_SZ /d "$(winpath "$panel")" /f
   { echo "Option Explicit" && cat "$VELA_SOURCE/tests/release/AspHost.vbs" &&
     sed '1d; /^<%$/d; /^%>$/d; /^Option Explicit$/d' "$package/verify.asp" && echo "Response.Flush"; } >"$page"
   for when in reached unregistered; do
     local result=1 record='Operation Successful'
     if [ $when = unregistered ]; then
-      check "regsvr32 /u VelaTestAgent.dll" wine regsvr32 /s /u "$(winpath "$VELA_AGENT_DLL")"
+      check "regsvr32 /u VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s /u "$(winpath "$agent")"
       result=0 record="Operation Failed : Error is 'Unknown error 0x80040154[80040154]'"
     fi
-    output=$(wine cscript //nologo "$(winpath "$package/verify.vbs")" agent1 | grep -v '^Account: ' | sed -E "$mask")
-    same "verify.vbs, agent $when" "Process: 64-bit
+    output=$(wine "$bin\\cscript.exe" //nologo "$(winpath "$package/verify.vbs")" agent1 | grep -v '^Account: ' | sed -E "$mask")
+    same "verify.vbs, agent $when" "Process: $bits-bit
 Object: created
 Reporting: 1
 TestDComCommunication: $result
 Log: DATE,TIME,Test DCom Communication,$record," "$output"
-    output=$(wine cscript //nologo "$(winpath "$page")" agent1 | grep '^<tr>' | grep -v '>Page identity<' | sed -E "$mask")
-    same "verify.asp, agent $when" "<tr><th>Process</th><td>64-bit: needs the win64 package</td></tr>
+    output=$(wine "$bin\\cscript.exe" //nologo "$(winpath "$page")" agent1 | grep '^<tr>' | grep -v '>Page identity<' | sed -E "$mask")
+    same "verify.asp, agent $when" "<tr><th>Process</th><td>$bits-bit: needs the win$bits package</td></tr>
 <tr><th>Authenticated user</th><td>(anonymous)</td></tr>
 <tr><th>Object</th><td>created</td></tr>
 <tr><th>Reporting</th><td>1</td></tr>
@@ -99,18 +101,20 @@ Log: DATE,TIME,Test DCom Communication,$record," "$output"
   done
 }
 
-smoke() {
-  local vsa='CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}' dll='C:\Program Files\VeladcomClient\VeladcomClient.dll' key
+smoke() { # smoke win32|win64: the win32 package with the 32-bit programs and test agent
+  local bits=${1#win} bin='C:\windows\system32' agent=$VELA_AGENT_DLL dir='Program Files/VeladcomClient'
+  [ "$1" = win32 ] && export VELA_WOW64=1 && bin='C:\windows\syswow64' agent=$VELA_AGENT_DLL_WIN32 dir='Program Files (x86)/VeladcomClient'
+  local vsa='CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}' dll="C:\\${dir//\//\\}\\VeladcomClient.dll" key
   local keys=(VeladcomClient.VelaServerAccess VeladcomClient.VelaServerAccess.1 VeladcomClient.SecDNSAdmin
     VeladcomClient.SecDNSAdmin.1 "$vsa" 'CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000003}' 'TypeLib\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}')
-  check "regsvr32 VelaTestAgent.dll" wine regsvr32 /s "$(winpath "$VELA_AGENT_DLL")"
-  check "unpack" unpack "$package" "$VELA_WINEPREFIX/drive_c/Program Files/VeladcomClient"
-  check "regsvr32 from the package" wine regsvr32 /s "$dll"
-  for key in "${keys[@]}"; do check "HKCR\\$key written" wine reg query "HKCR\\$key"; done
-  check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine reg query "HKCR\\$vsa\\InprocServer32" /ve)"
-  verify_scripts "$VELA_WINEPREFIX/drive_c/Program Files/VeladcomClient"
-  check "regsvr32 /u" wine regsvr32 /s /u "$dll"
-  for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine reg query "HKCR\\$key"'; done
+  check "regsvr32 VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s "$(winpath "$agent")"
+  check "unpack" unpack "VeladcomClient-$version-$1.zip" "$VELA_WINEPREFIX/drive_c/$dir"
+  check "regsvr32 from the package" wine "$bin\\regsvr32.exe" /s "$dll"
+  for key in "${keys[@]}"; do check "HKCR\\$key written" wine "$bin\\reg.exe" query "HKCR\\$key"; done
+  check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine "$bin\\reg.exe" query "HKCR\\$vsa\\InprocServer32" /ve)"
+  verify_scripts "$VELA_WINEPREFIX/drive_c/$dir"
+  check "regsvr32 /u" wine "$bin\\regsvr32.exe" /s /u "$dll"
+  for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine "$bin\\reg.exe" query "HKCR\\$key"'; done
 }
 
 sums() {
@@ -162,6 +166,6 @@ reproducible() {
   echo "second release build: $((SECONDS - start)) s"
 }
 
-"$1"
-[ $failed = 0 ] && echo "release $1: all checks passed"
+"$@"
+[ $failed = 0 ] && echo "release $*: all checks passed"
 exit $failed
