@@ -202,7 +202,7 @@ TEST_F(FrameTest, RegistrationWritesTheScriptsKeysAndUnregistrationRemovesThem)
         for (const auto& row : rows)
             EXPECT_EQ(Read(row.key, row.value), row.expected) << row.key;
     }
-    EXPECT_EQ(Read(library + "\\0\\win64"), m_path);
+    EXPECT_EQ(Read(library + (sizeof(void*) == 8 ? "\\0\\win64" : "\\0\\win32")), m_path);
     EXPECT_EQ(Read(library + "\\HELPDIR"), m_path.substr(0, m_path.rfind('\\') + 1));
 
     // What others added to a program-id key stays, with the key.
