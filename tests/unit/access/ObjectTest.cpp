@@ -82,6 +82,7 @@ const Forwarded kForwarded[] = {
     {"IMail with a trailing blank", RUN(Mail(o, L"IMail Server ")), "put_lMaxMailusers(40); " MAIL_CALL("\"IMail Server \"")},
     {"null server type", RUN(Mail(o, nullptr)), "put_lMaxMailusers(40); " MAIL_CALL("\"\"")},
     {"widened texts pass the ANSI code page", RUN(o->AddUser(Text(L"h"), Text(std::wstring(L"t\0u", 3)), Text(L"caf\x00e9"), Text(L"\x4e2d"), nullptr, &g_out)), "AddUser(\"t\", \"caf\xc3\xa9\", \"?\", \"\", &out); get_strError(&out)"},
+    {"no look-alike for a character the code page lacks", RUN(o->DeleteMailDomain(Text(L"h"), Text(L"IMail Server"), Text(L"ex\x0101mple.org"), &g_out)), R"(DeleteMailDomain("IMail Server", "ex?mple.org", &out); get_strError(&out))"},
     {"texts as received", RUN(double size; o->GetMailFolderSize(Text(L"h"), nullptr, Text(std::wstring(L"t\0u", 3)), &size)), "GetMailFolderSize(null, \"t\0u\", &out); get_strError(&out)"s},
 };
 // clang-format on
