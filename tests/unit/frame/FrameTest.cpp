@@ -1,6 +1,7 @@
 // The component as COM sees it: the built library, copied into a folder whose name holds a
 // quote, is loaded with LoadLibrary and driven only through its four exports. Registry and
 // type library results are read back with raw calls.
+#include "LogTestSupport.h"
 #include "common/Unique.h"
 #include "platform/WinIncludes.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 using vela::com_ptr;
 using vela::unique_hkey;
+using namespace vela::test;
 
 constexpr DWORD kPoison = 0xdeadbeef;
 void* const kPoisoned = reinterpret_cast<void*>(static_cast<UINT_PTR>(kPoison));
@@ -307,6 +309,98 @@ TEST_F(FrameTest, ImpossibleArgumentBlocksAreRefused)
         EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
                   E_INVALIDARG);
     }
+}
+
+// Argument contents that the system's converter cannot take are refused before it reads
+// them, with the first bad argument named as Invoke names one (its place in rgvarg, which
+// runs from the last argument to the first). The member is not entered: nothing is logged.
+// Well-formed shapes of the same kinds still reach the member.
+TEST_F(FrameTest, MalformedArgumentContentsAreRefused)
+{
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    TempDir dir;
+    ::CreateDirectoryA((dir / "web").c_str(), nullptr);
+    ::CreateDirectoryA((dir / "web\\admin").c_str(), nullptr);
+    const ScopedInstallPath installPath(dir.path());
+    const auto make = [](VARTYPE vt, void* ref) {
+        VARIANT v;
+        ::VariantInit(&v);
+        v.vt = vt, v.byref = ref;
+        return v;
+    };
+    const auto decimal = [](BYTE scale, BYTE sign) {
+        VARIANT v;
+        v.decVal = {};
+        v.decVal.scale = scale, v.decVal.sign = sign, v.decVal.Lo32 = 12345;
+        v.vt = VT_DECIMAL; // after the DECIMAL, which overlays it
+        return v;
+    };
+    BSTR text = ::SysAllocString(L"x");
+    VARIANT nullText = make(VT_BSTR | VT_BYREF, nullptr), nullArray = make(VT_ARRAY | VT_VARIANT, nullptr);
+    VARIANT textVariant = make(VT_BSTR, text), cycle = make(VT_VARIANT | VT_BYREF, nullptr);
+    cycle.pvarVal = &cycle;
+    DECIMAL scale29 = decimal(29, 0).decVal;
+    SAFEARRAY* noArray = nullptr;
+    SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    LONGLONG number = 1LL << 40;
+    const struct {
+        const char* what;
+        std::vector<std::pair<UINT, VARIANT>> args; // in place of the defaults, by rgvarg index
+        HRESULT hr;
+        UINT argErr;
+    } rows[] = {
+        // clang-format off
+        {"reference to a null reference", {{3, make(VT_VARIANT | VT_BYREF, &nullText)}}, DISP_E_TYPEMISMATCH, 3},
+        {"DECIMAL of scale 29", {{1, decimal(29, 0)}}, DISP_E_TYPEMISMATCH, 1},
+        {"reference to a DECIMAL of scale 29", {{2, make(VT_DECIMAL | VT_BYREF, &scale29)}}, DISP_E_TYPEMISMATCH, 2},
+        {"DECIMAL of sign 1", {{4, decimal(0, 1)}}, DISP_E_TYPEMISMATCH, 4},
+        {"null reference", {{0, make(VT_I2 | VT_BYREF, nullptr)}}, DISP_E_TYPEMISMATCH, 0},
+        {"null reference to a VARIANT", {{2, make(VT_VARIANT | VT_BYREF, nullptr)}}, DISP_E_TYPEMISMATCH, 2},
+        {"null array", {{1, nullArray}}, DISP_E_TYPEMISMATCH, 1},
+        {"reference to a null array", {{1, make(VT_ARRAY | VT_BSTR | VT_BYREF, &noArray)}}, DISP_E_TYPEMISMATCH, 1},
+        {"reference to a null array in a VARIANT", {{3, make(VT_VARIANT | VT_BYREF, &nullArray)}}, DISP_E_TYPEMISMATCH, 3},
+        {"type 15", {{1, make(15, nullptr)}}, DISP_E_BADVARTYPE, 1},
+        {"VT_BSTR_BLOB", {{1, make(VT_BSTR_BLOB, nullptr)}}, DISP_E_BADVARTYPE, 1},
+        {"VT_EMPTY by reference", {{4, make(VT_EMPTY | VT_BYREF, &number)}}, DISP_E_BADVARTYPE, 4},
+        {"array of VT_NULL", {{4, make(VT_NULL | VT_ARRAY, array)}}, DISP_E_BADVARTYPE, 4},
+        {"vector", {{2, make(VT_VECTOR | VT_I4, &number)}}, DISP_E_BADVARTYPE, 2},
+        {"VT_RESERVED", {{2, make(VT_RESERVED | VT_BSTR, text)}}, DISP_E_BADVARTYPE, 2},
+        {"VT_VARIANT by value", {{2, make(VT_VARIANT, &textVariant)}}, DISP_E_BADVARTYPE, 2},
+        {"reference to itself", {{3, cycle}}, DISP_E_BADVARTYPE, 3},
+        {"two bad: the first named", {{1, make(15, nullptr)}, {3, make(VT_BSTR | VT_BYREF, nullptr)}}, DISP_E_TYPEMISMATCH, 3},
+        {"reference to a text", {{3, make(VT_VARIANT | VT_BYREF, &textVariant)}}, S_OK, kPoison},
+        {"DECIMAL of scale 28, negative", {{1, decimal(28, DECIMAL_NEG)}}, S_OK, kPoison},
+        {"VT_I8 by reference", {{1, make(VT_I8 | VT_BYREF, &number)}}, S_OK, kPoison},
+        // clang-format on
+    };
+    for (const Class& c : kClasses) {
+        auto object = Create(c);
+        for (const auto& row : rows) {
+            // A well-formed call would run VelaServerAccess's command; SecDNSAdmin's does nothing.
+            if (SUCCEEDED(row.hr) && c.name != std::string("SecDNSAdmin")) continue;
+            SCOPED_TRACE(std::string(c.name) + ": " + row.what);
+            VARIANT args[5] = {make(VT_I2, nullptr), {}, {}, {}, {}}; // SetupSecDNS, DISPID 1 in both
+            for (const auto& [index, arg] : row.args)
+                args[index] = arg;
+            DISPPARAMS params = {args, nullptr, 5, 0};
+            VARIANT result;
+            ::VariantInit(&result);
+            UINT argErr = kPoison;
+            EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, &argErr),
+                      row.hr);
+            EXPECT_EQ(argErr, row.argErr);
+            if (FAILED(row.hr)) { // without a place for the argument's index
+                EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+                          row.hr);
+            }
+            ::VariantClear(&result);
+        }
+    }
+    const std::string log = dir / "web\\admin\\Logs\\VelaDComClient.csv";
+    EXPECT_EQ(SplitLines(ReadFileBytes(log)).size(), 1u)
+        << "the log of VelaServerAccess holds its header alone";
+    ::SafeArrayDestroy(array);
+    ::SysFreeString(text);
 }
 
 } // namespace
