@@ -3,6 +3,7 @@
 // type library results are read back with raw calls.
 #include "LogTestSupport.h"
 #include "common/Unique.h"
+#include "frame/Resource.h"
 #include "platform/WinIncludes.h"
 
 #include <gtest/gtest.h>
@@ -263,6 +264,46 @@ TEST_F(FrameTest, LateBindingNeedsTheRegisteredTypeLibraryEarlyBindingDoesNot)
         ASSERT_EQ(dispatch.try_query<ITypeInfo2>()->GetTypeFlags(&flags), S_OK);
         EXPECT_EQ(flags, 0x1140u) << c.name;
     }
+}
+
+// A module whose own type library cannot be loaded registers, and serves late binding from,
+// the ".tlb" file of its name beside it.
+TEST_F(FrameTest, TypeLibraryFromTheFileBesideAModuleWithoutOne)
+{
+    ::FreeLibrary(std::exchange(m_module, nullptr));
+    const std::string folder = m_path.substr(0, m_path.rfind("it's\\")) + "beside\\";
+    const std::string dll = folder + "VeladcomClient.dll", library = "TypeLib\\" + kLibid + "\\1.0";
+    ASSERT_TRUE(::CopyFileA(m_path.c_str(), dll.c_str(), FALSE));
+    // Its resources all removed, the registry scripts put back: Wine's EndUpdateResource
+    // brings back a resource removed alone (it reads the file's resources after the updates).
+    const vela::unique_hmodule original(::LoadLibraryExA(m_path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const HANDLE update = ::BeginUpdateResourceA(dll.c_str(), TRUE);
+    ASSERT_NE(update, nullptr);
+    for (const WORD script : {IDR_SECDNSADMIN, IDR_VELASERVERACCESS}) {
+        const HRSRC found = ::FindResourceA(original.get(), MAKEINTRESOURCEA(script), "REGISTRY");
+        ASSERT_NE(found, nullptr);
+        ASSERT_TRUE(::UpdateResourceA(
+            update, "REGISTRY", MAKEINTRESOURCEA(script), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+            ::LockResource(::LoadResource(original.get(), found)), ::SizeofResource(original.get(), found)));
+    }
+    ASSERT_TRUE(::EndUpdateResourceA(update, FALSE));
+    com_ptr<ITypeLib> own;
+    ASSERT_TRUE(FAILED(::LoadTypeLib(std::wstring(dll.begin(), dll.end()).c_str(), own.put())));
+    m_module = ::LoadLibraryA(dll.c_str());
+    ASSERT_NE(m_module, nullptr);
+
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    EXPECT_EQ(Read(library + "\\0\\win64"), folder + "VeladcomClient.tlb");
+    EXPECT_EQ(Read(library + "\\HELPDIR"), folder);
+    auto object = Create(kClasses[1]);
+    VARIANT arguments[2] = {};
+    DISPPARAMS params = {arguments, nullptr, 2, 0};
+    VARIANT result = {};
+    ASSERT_EQ(object->Invoke(28, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.vt, VT_I2);
+    EXPECT_EQ(result.iVal, 1);
+    EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
+    EXPECT_EQ(Read(library), "<no key>");
 }
 
 // Unloading through FreeLibrary terminates the module: the type information it loaded for
