@@ -162,12 +162,10 @@ void CActionLog::Open(std::string path) noexcept
     RecordError(nullptr, 0);
 
     bool created = !FileExists(m_path);
-    bool lostRace = false;
     HANDLE file = OpenLogFile(m_path, created ? CREATE_NEW : OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE && created && ::GetLastError() == ERROR_FILE_EXISTS) {
         // Another writer created the file since it was looked for: log there as well.
         created = false;
-        lostRace = true;
         file = OpenLogFile(m_path, OPEN_EXISTING);
     }
     if (file == INVALID_HANDLE_VALUE) {
@@ -180,10 +178,10 @@ void CActionLog::Open(std::string path) noexcept
     if (!created) {
         // An existing file gets no header, even when it is empty (an operator may have
         // made it so). Only an empty file that another writer has just created may still
-        // be waiting for its header: one whose create beat ours, or one found in the
-        // moment between another writer's create and its header. The first record then
-        // waits for the header (see Log).
-        m_headerPending = IsEmpty(file) && (lostRace || WrittenLately(file));
+        // be waiting for its header, whether that writer's create beat ours or we found
+        // the file between its create and its header. The first record then waits for
+        // the header (see Log).
+        m_headerPending = IsEmpty(file) && WrittenLately(file);
         return;
     }
     // Written in turn like a record, so that writers who found the file meanwhile append
