@@ -238,9 +238,11 @@ TEST_F(AccessTest, OutOfMemoryEmptiesWhatTheAgentWrote)
         g_newsBeforeFailure = failing;
         const HRESULT textHr = object->BackupMailDomain(host, type, domain, &text);
         const HRESULT listHr = object->GetMEUsersList(host, domain, &list);
+        const HRESULT noOutHr = object->GetMEUsersList(host, domain, nullptr);
         const bool failedOne = g_newsBeforeFailure.exchange(-1) < 0;
         SCOPED_TRACE(failing);
         EXPECT_EQ(0, testagent::LiveObjects());
+        EXPECT_TRUE(noOutHr == S_OK || noOutHr == E_OUTOFMEMORY) << noOutHr;
         const std::string textSeen = text == PoisonText() ? "poison" : Ascii(text);
         const std::string listSeen = list.vt == VT_I4 && list.lVal == kPoisonLong ? "poison"
                                      : list.vt == VT_BSTR                         ? Ascii(list.bstrVal)
