@@ -9,20 +9,56 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # A release keeps its debug information, but in a file of its own: the DLL is shipped
 # stripped, and its debug link names <dll>.debug (with a checksum) for debuggers to find.
 option(VELA_RELEASE "Release build: debug information split off the DLL; package checks" OFF)
+if(VELA_RELEASE)
+  # Two builds of one commit must give the same bytes wherever they run: objects and debug
+  # information name sources relative to the source and build folders, and the PE header
+  # carries no link time (its time stamp stays 0; objcopy below keeps it with -p).
+  add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.;-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")
+  add_link_options(-Wl,--no-insert-timestamp)
+  # The type library records when it was made: the commit's time (SOURCE_DATE_EPOCH, or
+  # the last commit's), as scripts/release.sh dates the packages.
+  set(VELA_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+  if(NOT VELA_SOURCE_DATE_EPOCH)
+    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+      OUTPUT_VARIABLE VELA_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+  if(NOT VELA_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "A release needs SOURCE_DATE_EPOCH or a git checkout for its dates")
+  endif()
+endif()
 function(vela_split_debug target)
   if(VELA_RELEASE)
     add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
-      COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
+      COMMAND ${CMAKE_OBJCOPY} -p --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+      COMMAND ${CMAKE_OBJCOPY} -p --strip-all --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
               $<TARGET_FILE:${target}>
       VERBATIM)
   endif()
 endfunction()
 
 # --- Wine -----------------------------------------------------------------------
-find_program(VELA_WINE NAMES wine wine64 HINTS /usr/lib/wine)
-find_program(VELA_WINESERVER NAMES wineserver wineserver64 HINTS /usr/lib/wine)
+include(${CMAKE_SOURCE_DIR}/cmake/WineLoader.cmake)
 set(VELA_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Private Wine prefix of this build")
+
+# 32-bit programs run in Wine's WoW64 mode, with the i386 half of Wine that scripts/setup.sh
+# unpacks into a cache (scripts/wine-i386.sh). An i686 build runs all its programs so; a
+# script of another build asks for it with VELA_WOW64=1 (wine-exec).
+execute_process(COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-i386.sh dir
+  OUTPUT_VARIABLE VELA_WINE_I386_DLLPATH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(VELA_WOW64 1)
+else()
+  set(VELA_WOW64 0)
+endif()
+# WoW64 mode still enters the kernel through its 32-bit system call gate (Wine sets up each
+# 32-bit thread's segment so), which a kernel without IA32 emulation lacks: built without it
+# or booted with ia32_emulation=off, it refuses every 32-bit Linux program too. ia32-probe is
+# one that only exits; where it cannot run, wine-exec starts no 32-bit program and exits 77.
+set(VELA_SKIP_CODE 77)
+set(VELA_IA32_PROBE ${CMAKE_BINARY_DIR}/ia32-probe)
+file(WRITE ${VELA_IA32_PROBE}.s ".globl _start\n_start:\n movl $1, %eax\n xorl %ebx, %ebx\n int $0x80\n")
+execute_process(COMMAND as --32 -o ${VELA_IA32_PROBE}.o ${VELA_IA32_PROBE}.s COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ld -m elf_i386 -o ${VELA_IA32_PROBE} ${VELA_IA32_PROBE}.o COMMAND_ERROR_IS_FATAL ANY)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-exec.in ${CMAKE_BINARY_DIR}/wine-exec @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-stop.in ${CMAKE_BINARY_DIR}/wine-stop @ONLY
@@ -44,11 +80,13 @@ function(vela_idl name)
   set(idl ${CMAKE_SOURCE_DIR}/src/idl/${name}.idl)
   set(base ${VELA_IDL_DIR}/${name})
   set(widl ${VELA_WIDL} -I${VELA_WIDL_INCLUDE} -I${CMAKE_SOURCE_DIR}/src/idl -L${VELA_IDL_DIR} ${VELA_WIDL_TARGET})
+  # Run in the IDL's folder: widl writes the input's name as given into the header's first line.
   add_custom_command(
     OUTPUT ${base}.h ${base}_i.c ${base}.tlb
-    COMMAND ${widl} -h -o ${base}.h ${idl}
-    COMMAND ${widl} -u -o ${base}_i.c ${idl}
-    COMMAND ${widl} -t -o ${base}.tlb ${idl}
+    COMMAND ${widl} -h -o ${base}.h ${name}.idl
+    COMMAND ${widl} -u -o ${base}_i.c ${name}.idl
+    COMMAND ${widl} -t -o ${base}.tlb ${name}.idl
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/src/idl
     DEPENDS ${idl}
     COMMENT "widl ${name}.idl"
     VERBATIM)
@@ -78,4 +116,13 @@ function(vela_gtest target)
   set_tests_properties(${target} PROPERTIES
     FIXTURES_REQUIRED wine RESOURCE_LOCK wine_registry TIMEOUT 600
     ENVIRONMENT "VELA_WINEPREFIX=${VELA_WINEPREFIX}")
+  if(VELA_WOW64)
+    vela_skip_without_wow64(${target})
+  endif()
+endfunction()
+
+# vela_skip_without_wow64(<test>...): tests that run 32-bit programs are skipped where this
+# machine cannot run any (wine-exec's exit code 77).
+function(vela_skip_without_wow64)
+  set_tests_properties(${ARGN} PROPERTIES SKIP_RETURN_CODE ${VELA_SKIP_CODE})
 endfunction()

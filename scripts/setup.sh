@@ -8,7 +8,9 @@ packages=(
   wine64 libwine-dev          # COM runtime for the tests, and the system .idl files
   cmake ninja-build googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev    # native sanitizer and libFuzzer builds
-  python3                     # build-time type library check
+  python3                     # build-time type library check, reproducible zips
+  osslsigncode openssl        # Authenticode signing of the release; its throwaway test certificate
+  binutils                    # as and ld for the build's 32-bit kernel probe
 )
 
 missing=()
@@ -23,3 +25,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# Wine's i386 half, for the i686 tests: fetched once into a cache shared by every clone.
+bash "$(dirname "$0")/wine-i386.sh" fetch >/dev/null

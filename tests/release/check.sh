@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Checks of the packages in dist/ that scripts/release.sh writes, one step per CTest entry:
-# static (both DLLs as files, then release_tests on their resources), smoke (the win64
-# package registered from a fresh Wine prefix, INSTALL.md's verification script, regsvr32 /u)
-# and sums. CTest hands in the paths (VELA_*).
+# static (both DLLs as files, then release_tests on their resources), smoke win32|win64 (the
+# package registered from a fresh Wine prefix with the regsvr32 of its architecture, its
+# verify.vbs and verify.asp under that architecture's cscript, regsvr32 /u), sums, signing
+# (release.sh with a throwaway certificate) and reproducible (a second release build of the
+# same sources in another folder gives the same bytes). CTest hands in the paths (VELA_*).
+# Exit code 77: this machine runs no 32-bit programs (wine-exec); CTest reports a skip.
 set -uo pipefail
-dist="$VELA_SOURCE/dist" work="$VELA_BUILD/release-$1" failed=0
+dist="$VELA_SOURCE/dist" work="$VELA_BUILD/release-$1${2:+-$2}" failed=0
 export LC_ALL=C VELA_WINEPREFIX="$work/prefix" # LC_ALL: file lists in one order
 trap '"$VELA_BUILD/wine-stop"; rm -rf "$work"' EXIT
 rm -rf "$work" && mkdir -p "$work" && cd "$dist" || exit 1
@@ -13,9 +16,12 @@ package=$(ls VeladcomClient-*-win64.zip) && version=${package#VeladcomClient-} &
 check() { # check <description> <command...>
   local what=$1
   shift
-  "$@" >/dev/null 2>&1 || { echo "FAIL: $what"; failed=1; }
+  "$@" >/dev/null 2>&1 || { [ $? = 77 ] && exit 77; echo "FAIL: $what"; failed=1; }
 }
-unpack() { mkdir -p "$2" && (cd "$2" && cmake -E tar xf "$dist/$1"); }
+unpack() { local zip && zip=$(realpath "$1") && mkdir -p "$2" && (cd "$2" && cmake -E tar xf "$zip"); }
+same() { # same <description> <expected> <actual>
+  [ "$2" = "$3" ] || { echo "FAIL: $1" && diff <(echo "$2") <(echo "$3"); failed=1; }
+}
 winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
 wine() { "$VELA_BUILD/wine-exec" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 imports_system_only() { # a list with kernel32.dll and nothing but system DLLs
@@ -37,11 +43,15 @@ sys.exit(link != name + bytes(4 - len(name) % 4) + zlib.crc32(debug).to_bytes(4,
 }
 
 static() {
-  local arch p dll && local -A versions && local contents="INSTALL.md VeladcomClient.dll VeladcomClient.h VeladcomClient.idl VeladcomClient.tlb VeladcomClient_i.c"
+  local arch p dll file && local -A versions
+  local contents="CHANGELOG.md INSTALL.md LICENSE VeladcomClient.dll VeladcomClient.h VeladcomClient.idl VeladcomClient.tlb VeladcomClient_i.c verify.asp verify.vbs"
   for arch in win32 win64; do
     check "$arch: unpack" unpack "VeladcomClient-$version-$arch.zip" "$work/$arch"
     check "$arch: unpack debug" unpack "VeladcomClient-$version-$arch-debug.zip" "$work/$arch-debug"
     check "$arch: contents" test "$(cd "$work/$arch" && echo *) $(cd "$work/$arch-debug" && echo *)" = "$contents VeladcomClient.dll.debug"
+    for file in CHANGELOG.md INSTALL.md LICENSE package/verify.asp package/verify.vbs; do
+      check "$arch: $file as in the sources" cmp "$work/$arch/${file#package/}" "$VELA_SOURCE/$file"
+    done
     dll="$work/$arch/VeladcomClient.dll" && p=$("$VELA_OBJDUMP" -p "$dll")
     check "$arch: machine" grep -qx ".*file format pei-$([ "$arch" = win32 ] && echo i386 || echo x86-64)" <<<"$p"
     check "$arch: imports" imports_system_only "$p"
@@ -57,22 +67,54 @@ static() {
     wine "$(winpath "$VELA_RELEASE_TESTS")" --gtest_brief=1 || failed=1
 }
 
-smoke() {
-  local vsa='CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}' dll='C:\Program Files\VeladcomClient\VeladcomClient.dll' key
+# verify_scripts <unpacked package>: its verify.vbs under cscript, and its verify.asp's script
+# under cscript with stand-ins for the ASP objects (AspHost.vbs), each while the stand-in
+# agent answers and after it is unregistered, so that the test fails and the log's record
+# gives the reason. The package is registered; the panel folder is made here. Run from smoke,
+# with its architecture's programs ($bin), test agent and bitness.
+verify_scripts() {
+  local package=$1 page="$work/verify-page.vbs" panel="$work/panel" when output
+  local mask='s#[0-9]{2}/[0-9]{2}/[0-9]{2},[0-9]{2}:[0-9]{2}:[0-9]{2},#DATE,TIME,#'
+  mkdir -p "$panel/web/admin"
+  check "InstallPath" wine "$bin\\reg.exe" add 'HKLM\SOFTWARE\Corvane\Nt Vela Console\General' /v InstallPath /t REG_SZ /d "$(winpath "$panel")" /f
+  { echo "Option Explicit" && cat "$VELA_SOURCE/tests/release/AspHost.vbs" &&
+    sed '1d; /^<%$/d; /^%>$/d; /^Option Explicit$/d' "$package/verify.asp" && echo "Response.Flush"; } >"$page"
+  for when in reached unregistered; do
+    local result=1 record='Operation Successful'
+    if [ $when = unregistered ]; then
+      check "regsvr32 /u VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s /u "$(winpath "$agent")"
+      result=0 record="Operation Failed : Error is 'Unknown error 0x80040154[80040154]'"
+    fi
+    output=$(wine "$bin\\cscript.exe" //nologo "$(winpath "$package/verify.vbs")" agent1 | grep -v '^Account: ' | sed -E "$mask")
+    same "verify.vbs, agent $when" "Process: $bits-bit
+Object: created
+Reporting: 1
+TestDComCommunication: $result
+Log: DATE,TIME,Test DCom Communication,$record," "$output"
+    output=$(wine "$bin\\cscript.exe" //nologo "$(winpath "$page")" agent1 | grep '^<tr>' | grep -v '>Page identity<' | sed -E "$mask")
+    same "verify.asp, agent $when" "<tr><th>Process</th><td>$bits-bit: needs the win$bits package</td></tr>
+<tr><th>Authenticated user</th><td>(anonymous)</td></tr>
+<tr><th>Object</th><td>created</td></tr>
+<tr><th>Reporting</th><td>1</td></tr>
+<tr><th>TestDComCommunication agent1</th><td>$result</td></tr>
+<tr><th>Action log</th><td>DATE,TIME,Test DCom Communication,$record,</td></tr>" "$output"
+  done
+}
+
+smoke() { # smoke win32|win64: the win32 package with the 32-bit programs and test agent
+  local bits=${1#win} bin='C:\windows\system32' agent=$VELA_AGENT_DLL dir='Program Files/VeladcomClient'
+  [ "$1" = win32 ] && export VELA_WOW64=1 && bin='C:\windows\syswow64' agent=$VELA_AGENT_DLL_WIN32 dir='Program Files (x86)/VeladcomClient'
+  local vsa='CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}' dll="C:\\${dir//\//\\}\\VeladcomClient.dll" key
   local keys=(VeladcomClient.VelaServerAccess VeladcomClient.VelaServerAccess.1 VeladcomClient.SecDNSAdmin
     VeladcomClient.SecDNSAdmin.1 "$vsa" 'CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000003}' 'TypeLib\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}')
-  check "regsvr32 VelaTestAgent.dll" wine regsvr32 /s "$(winpath "$VELA_AGENT_DLL")"
-  check "unpack" unpack "$package" "$VELA_WINEPREFIX/drive_c/Program Files/VeladcomClient"
-  check "regsvr32 from the package" wine regsvr32 /s "$dll"
-  for key in "${keys[@]}"; do check "HKCR\\$key written" wine reg query "HKCR\\$key"; done
-  check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine reg query "HKCR\\$vsa\\InprocServer32" /ve)"
-  # INSTALL.md's fenced block that starts with "' verify.vbs"
-  awk '/^```/ {if (take) exit; open = !open; start = NR; next}
-       open && NR == start + 1 && /^\047 verify\.vbs/ {take = 1} take' "$VELA_SOURCE/INSTALL.md" >"$work/verify.vbs"
-  check "verify.vbs prints 1 twice" test "$(wine cscript //nologo "$(winpath "$work/verify.vbs")" agent1)" \
-    = $'Reporting: 1\nTestDComCommunication: 1'
-  check "regsvr32 /u" wine regsvr32 /s /u "$dll"
-  for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine reg query "HKCR\\$key"'; done
+  check "regsvr32 VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s "$(winpath "$agent")"
+  check "unpack" unpack "VeladcomClient-$version-$1.zip" "$VELA_WINEPREFIX/drive_c/$dir"
+  check "regsvr32 from the package" wine "$bin\\regsvr32.exe" /s "$dll"
+  for key in "${keys[@]}"; do check "HKCR\\$key written" wine "$bin\\reg.exe" query "HKCR\\$key"; done
+  check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine "$bin\\reg.exe" query "HKCR\\$vsa\\InprocServer32" /ve)"
+  verify_scripts "$VELA_WINEPREFIX/drive_c/$dir"
+  check "regsvr32 /u" wine "$bin\\regsvr32.exe" /s /u "$dll"
+  for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine "$bin\\reg.exe" query "HKCR\\$key"'; done
 }
 
 sums() {
@@ -80,6 +122,50 @@ sums() {
   check "sha256sum -c" sha256sum --quiet -c SHA256SUMS
 }
 
-"$1"
-[ $failed = 0 ] && echo "release $1: all checks passed"
+signing() {
+  local cert="$work/cert.pem" key="$work/key.pem" arch dll name
+  check "throwaway certificate" openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VeladcomClient release check" \
+    -keyout "$key" -out "$cert"
+  check "release.sh --cert --key" bash "$VELA_SOURCE/scripts/release.sh" --no-build --dist "$work/signed" --cert "$cert" --key "$key"
+  for arch in win32 win64; do
+    name=VeladcomClient-$version-$arch
+    check "$arch: unpack signed" unpack "$work/signed/$name.zip" "$work/$arch"
+    check "$arch: unpack unsigned" unpack "$name.zip" "$work/$arch-unsigned"
+    dll="$work/$arch/VeladcomClient.dll"
+    check "$arch: signature verifies against the certificate" osslsigncode verify -CAfile "$cert" -in "$dll"
+    check "$arch: without a certificate the DLL is unsigned" eval '! osslsigncode extract-signature -in "$work/$arch-unsigned/VeladcomClient.dll" -out "$work/$arch/none"'
+    check "$arch: debug package unchanged" cmp "$work/signed/$name-debug.zip" "$name-debug.zip"
+  done
+  check "SHA256SUMS of the signed packages" sh -c "cd '$work/signed' && sha256sum --quiet -c SHA256SUMS"
+  # The signed DLL still registers and serves its class.
+  check "regsvr32 signed win64" wine regsvr32 /s "$(winpath "$work/win64/VeladcomClient.dll")"
+  check "signed win64 creates its object" test "$(wine cscript //nologo "$(winpath "$work/win64/verify.vbs")" | grep '^Object: ')" = "Object: created"
+  check "regsvr32 /u signed win64" wine regsvr32 /s /u "$(winpath "$work/win64/VeladcomClient.dll")"
+  # How anyone rebuilds a signed release: the published signatures, attached to this build.
+  check "release.sh --signatures-from" bash "$VELA_SOURCE/scripts/release.sh" --no-build --dist "$work/attached" --signatures-from "$work/signed"
+  check "same packages as the signed release" cmp "$work/attached/SHA256SUMS" "$work/signed/SHA256SUMS"
+  # ... and stops when its DLL is not the published one: here the published DLL has a byte changed.
+  mkdir -p "$work/tampered" && cp "$work/signed/"*.zip "$work/tampered/"
+  check "tamper with a published DLL" python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z: dll = bytearray(z.read("VeladcomClient.dll"))
+dll[len(dll) // 2] ^= 1
+with zipfile.ZipFile(sys.argv[1], "a") as z: z.writestr("VeladcomClient.dll", bytes(dll))' "$work/tampered/VeladcomClient-$version-win64.zip"
+  check "release.sh --signatures-from refuses a different DLL" eval \
+    '! bash "$VELA_SOURCE/scripts/release.sh" --no-build --dist "$work/refused" --signatures-from "$work/tampered"'
+}
+
+reproducible() {
+  local copy="$work/source" start=$SECONDS file
+  # Another folder, later, with another umask: only the commit may decide the bytes.
+  mkdir -p "$copy" && (cd "$VELA_SOURCE" && git ls-files -co --exclude-standard -z | xargs -0 cp --parents -t "$copy") ||
+    { echo "FAIL: copy the sources" && return; }
+  SOURCE_DATE_EPOCH=$(git -C "$VELA_SOURCE" log -1 --format=%ct) &&
+    (cd "$copy" && umask 077 && SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH bash scripts/release.sh >"$work/release.log" 2>&1) ||
+    { echo "FAIL: second release build" && tail -20 "$work/release.log" && failed=1 && return; }
+  for file in *.zip SHA256SUMS; do check "$file reproduced" cmp "$file" "$copy/dist/$file"; done
+  echo "second release build: $((SECONDS - start)) s"
+}
+
+"$@"
+[ $failed = 0 ] && echo "release $*: all checks passed"
 exit $failed
