@@ -22,6 +22,8 @@ using namespace vela::test;
 constexpr DWORD kPoison = 0xdeadbeef;
 void* const kPoisoned = reinterpret_cast<void*>(static_cast<UINT_PTR>(kPoison));
 const std::string kLibid = "{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}";
+// The key of the registered library's file: each architecture's build holds its own kind.
+const std::string kLibraryFile = sizeof(void*) == 8 ? "\\0\\win64" : "\\0\\win32";
 
 GUID Guid(const std::string& text)
 {
@@ -202,7 +204,7 @@ TEST_F(FrameTest, RegistrationWritesTheScriptsKeysAndUnregistrationRemovesThem)
         for (const auto& row : rows)
             EXPECT_EQ(Read(row.key, row.value), row.expected) << row.key;
     }
-    EXPECT_EQ(Read(library + "\\0\\win64"), m_path);
+    EXPECT_EQ(Read(library + kLibraryFile), m_path);
     EXPECT_EQ(Read(library + "\\HELPDIR"), m_path.substr(0, m_path.rfind('\\') + 1));
 
     // What others added to a program-id key stays, with the key.
@@ -293,7 +295,7 @@ TEST_F(FrameTest, TypeLibraryFromTheFileBesideAModuleWithoutOne)
     ASSERT_NE(m_module, nullptr);
 
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-    EXPECT_EQ(Read(library + "\\0\\win64"), folder + "VeladcomClient.tlb");
+    EXPECT_EQ(Read(library + kLibraryFile), folder + "VeladcomClient.tlb");
     EXPECT_EQ(Read(library + "\\HELPDIR"), folder);
     auto object = Create(kClasses[1]);
     VARIANT arguments[2] = {};
