@@ -137,14 +137,14 @@ STDMETHODIMP CVelaServerAccess::ChangeIP(BSTR RemoteServer, BSTR DomainName, BST
     return Forward<IDnsAdmin>(
         commands::ChangeIP, RemoteServer, {DomainName},
         [&](DnsConnection& dns) { return dns->ChangeIP(DomainName, oldIP, newIP, iisORmail, pVal); },
-        HandedThrough{});
+        HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::CheckDNSExistance(BSTR RemoteServer, BSTR DomainName, short* pVal) noexcept
 {
     return Forward<IDnsAdmin>(
         commands::CheckDNSExistance, RemoteServer, {DomainName},
-        [&](DnsConnection& dns) { return dns->CheckDNSExistance(DomainName, pVal); }, HandedThrough{});
+        [&](DnsConnection& dns) { return dns->CheckDNSExistance(DomainName, pVal); }, HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::CreateSPFEntry(BSTR RemoteServer, BSTR ADomain, BSTR SPFRecord,

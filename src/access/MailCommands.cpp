@@ -77,7 +77,7 @@ STDMETHODIMP CVelaServerAccess::GetMailFolderSize(BSTR RemoteServer, BSTR server
     return Forward<IServerAdmin>(
         commands::GetMailFolderSize, RemoteServer, {DomainName, servertype},
         [&](ServerConnection& server) { return server->GetMailFolderSize(servertype, DomainName, pVal); },
-        HandedThrough{});
+        HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::ResetMailBoxes(BSTR RemoteServer, BSTR servertype, BSTR DomainName,
@@ -88,7 +88,7 @@ STDMETHODIMP CVelaServerAccess::ResetMailBoxes(BSTR RemoteServer, BSTR servertyp
         [&](ServerConnection& server) {
             return server->ResetMailBoxes(servertype, DomainName, MailBoxCount, pVal);
         },
-        HandedThrough{});
+        HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::GetMailBoxCount(BSTR RemoteServer, BSTR servertype, BSTR DomainName,
@@ -99,7 +99,7 @@ STDMETHODIMP CVelaServerAccess::GetMailBoxCount(BSTR RemoteServer, BSTR serverty
         [&](ServerConnection& server) {
             return server->GetMailBoxCount(servertype, DomainName, MailBoxCount);
         },
-        HandedThrough{});
+        HandedThrough{MailBoxCount});
 }
 
 STDMETHODIMP CVelaServerAccess::BackupMailDomain(BSTR RemoteServer, BSTR servertype, BSTR DomainName,
@@ -108,7 +108,7 @@ STDMETHODIMP CVelaServerAccess::BackupMailDomain(BSTR RemoteServer, BSTR servert
     return Forward<IServerAdmin>(
         commands::BackupMailDomain, RemoteServer, {DomainName, servertype},
         [&](ServerConnection& server) { return server->BackupMailDomain(servertype, DomainName, list); },
-        HandedThrough{});
+        HandedThrough{list});
 }
 
 } // namespace vela

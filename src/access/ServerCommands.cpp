@@ -52,7 +52,8 @@ STDMETHODIMP CVelaServerAccess::GetMEUsersList(BSTR RemoteServer, BSTR DomainNam
 {
     return Forward<IServerAdmin>(
         commands::GetMEUsersList, RemoteServer, {DomainName},
-        [&](ServerConnection& server) { return server->GetMEUsersList(DomainName, pVal); }, HandedThrough{});
+        [&](ServerConnection& server) { return server->GetMEUsersList(DomainName, pVal); },
+        HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::AddUpdateDeleteMEUser(BSTR RemoteServer, BSTR username, BSTR password,
@@ -70,7 +71,7 @@ STDMETHODIMP CVelaServerAccess::AddUpdateDeleteMEUser(BSTR RemoteServer, BSTR us
         [&](ServerConnection& server) {
             return server->AddUpdateDeleteMEUser(username, password, DomainName, AddUpdateDeleteFlag, pVal);
         },
-        HandedThrough{});
+        HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::SetDefaultResources(BSTR RemoteServer, BSTR DomainName, short* pVal) noexcept
@@ -78,7 +79,7 @@ STDMETHODIMP CVelaServerAccess::SetDefaultResources(BSTR RemoteServer, BSTR Doma
     return Forward<IServerAdmin>(
         commands::SetDefaultResources, RemoteServer, {DomainName},
         [&](ServerConnection& server) { return server->SetDefaultResources(DomainName, pVal); },
-        HandedThrough{});
+        HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::TestDComCommunication(BSTR RemoteServer, short* pVal) noexcept
@@ -93,7 +94,7 @@ STDMETHODIMP CVelaServerAccess::Restart(BSTR RemoteServer) noexcept
     // The caller learns nothing of a restart: no record, no error text, no out-value.
     return Forward<IServerAdmin>(
         commands::Restart, RemoteServer, {}, [&](ServerConnection& server) { return server->Restart(); },
-        HandedThrough{});
+        NoOutValue());
 }
 
 } // namespace vela
