@@ -1,13 +1,13 @@
 // What a forwarded command costs against its floor: the same work done bare, measured in
 // the same run and interleaved with it. The floor activates the registered DnsAdmin
 // class through CoCreateInstanceEx with the same host and class context, calls
-// CreateAEntry and get_strError, releases the object, reads the local time and writes one
-// formatted record to a file opened once. A second floor also takes the append lock
-// around its write, as the action log must between processes: the component against it
-// shows what the component's own work costs. Both are also counted in wineserver round
-// trips, the unit most Wine costs come in. A second component object, created with a
-// command time-out set, shows what running each exchange on a thread of its own adds.
-// Prints figures; asserts nothing.
+// CreateAEntry and get_strError, releases the object, reads the local time and appends one
+// formatted record to a file opened once, at its end as the log does. A second floor also
+// takes the append lock around its write, as the action log must between processes: the
+// component against it shows what the component's own work costs. Both are also counted
+// in wineserver round trips, the unit most Wine costs come in. A second component object,
+// created with a command time-out set, shows what running each exchange on a thread of
+// its own adds. Prints figures; asserts nothing.
 //
 // Usage: forward_bench.exe [calls per round] [rounds]. Needs VeladcomClient.dll and
 // VelaTestAgent.dll registered and InstallPath set: bench/run.sh does that.
@@ -60,23 +60,24 @@ std::string Record()
                                  "Operation Successful");
 }
 
+// The record written as the log writes it: at the end of the file as it is at the
+// moment of the write.
 void PlainWrite(HANDLE file)
 {
     const std::string line = Record();
+    OVERLAPPED atEnd = {};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
-    ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, &atEnd);
 }
 
 void LockedWrite(HANDLE file)
 {
-    const std::string line = Record();
     OVERLAPPED guard = {};
     guard.OffsetHigh = 0x7FFFFFFF;
     ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &guard);
-    const LARGE_INTEGER zero = {};
-    ::SetFilePointerEx(file, zero, nullptr, FILE_END);
-    DWORD written = 0;
-    ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    PlainWrite(file);
     ::UnlockFileEx(file, 0, 1, 0, &guard);
 }
 

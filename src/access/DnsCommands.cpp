@@ -131,13 +131,14 @@ STDMETHODIMP CVelaServerAccess::ChangeIP(BSTR RemoteServer, BSTR DomainName, BST
 {
     return Forward<IDnsAdmin>(commands::ChangeIP, RemoteServer, {DomainName},
                               Call(&IDnsAdmin::ChangeIP, DomainName, oldIP, newIP, iisORmail, Into(pVal)),
-                              HandedThrough{});
+                              HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::CheckDNSExistance(BSTR RemoteServer, BSTR DomainName, short* pVal) noexcept
 {
     return Forward<IDnsAdmin>(commands::CheckDNSExistance, RemoteServer, {DomainName},
-                              Call(&IDnsAdmin::CheckDNSExistance, DomainName, Into(pVal)), HandedThrough{});
+                              Call(&IDnsAdmin::CheckDNSExistance, DomainName, Into(pVal)),
+                              HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::CreateSPFEntry(BSTR RemoteServer, BSTR ADomain, BSTR SPFRecord,

@@ -24,6 +24,37 @@
 
 namespace vela {
 
+// What an out-value holds once emptied.
+inline void Empty(BSTR& value) noexcept
+{
+    ::SysFreeString(std::exchange(value, nullptr));
+}
+inline void Empty(VARIANT& value) noexcept
+{
+    // One the system cannot clear (a locked array, say) is left empty all the same.
+    if (FAILED(::VariantClear(&value))) ::VariantInit(&value);
+}
+template <typename Number> void Empty(Number& value) noexcept
+{
+    value = Number{};
+}
+
+// What a result place held before the agent could write it, as bits: whatever differs
+// later was written by the agent, and is the component's to hand on or to empty.
+template <typename T> class Given {
+public:
+    Given() noexcept = default;
+    explicit Given(const T* place) noexcept
+    {
+        if (place) std::memcpy(&m_value, place, sizeof(T));
+    }
+    const T& value() const noexcept { return m_value; }
+    bool ChangedIn(const T& now) const noexcept { return std::memcmp(&m_value, &now, sizeof(T)) != 0; }
+
+private:
+    T m_value{};
+};
+
 template <typename T> struct Slot {
     T* target;
 };
@@ -36,16 +67,15 @@ template <typename T> Slot<T> Into(T* target) noexcept
 // the target held.
 template <typename T> class SlotCopy {
 public:
-    explicit SlotCopy(T* target) noexcept : m_target(target)
+    explicit SlotCopy(T* target) noexcept : m_target(target), m_initial(target)
     {
-        if (m_target) std::memcpy(&m_value, m_target, sizeof(T));
-        std::memcpy(&m_initial, &m_value, sizeof(T));
+        std::memcpy(&m_value, &m_initial.value(), sizeof(T));
     }
     SlotCopy(SlotCopy&& other) noexcept
-        : m_target(std::exchange(other.m_target, nullptr)), m_stream(std::exchange(other.m_stream, nullptr))
+        : m_target(std::exchange(other.m_target, nullptr)), m_initial(other.m_initial),
+          m_stream(std::exchange(other.m_stream, nullptr))
     {
         std::memcpy(&m_value, &other.m_value, sizeof(T));
-        std::memcpy(&m_initial, &other.m_initial, sizeof(T));
     }
     SlotCopy(const SlotCopy&) = delete;
     SlotCopy& operator=(const SlotCopy&) = delete;
@@ -94,25 +124,20 @@ public:
     void Discard() noexcept
     {
         if (!m_target || !Written()) return;
-        if constexpr (std::is_same_v<T, BSTR>) {
-            ::SysFreeString(m_value);
-        } else if constexpr (std::is_same_v<T, VARIANT>) {
-            if (IStream* stream = std::exchange(m_stream, nullptr)) {
-                ::CoReleaseMarshalData(stream);
-                stream->Release();
-            }
-            ::VariantClear(&m_value);
+        if (IStream* stream = std::exchange(m_stream, nullptr)) {
+            ::CoReleaseMarshalData(stream);
+            stream->Release();
         }
+        Empty(m_value);
         m_target = nullptr;
     }
 
 private:
-    // Whatever differs from what the target held was written by the agent.
-    bool Written() const noexcept { return std::memcmp(&m_value, &m_initial, sizeof(T)) != 0; }
+    bool Written() const noexcept { return m_initial.ChangedIn(m_value); }
 
     T* m_target;
+    Given<T> m_initial;
     T m_value{};
-    T m_initial{};
     IStream* m_stream = nullptr;
 };
 

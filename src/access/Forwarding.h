@@ -56,13 +56,27 @@ constexpr const char kSuccess[] = "Success";
 // Start runs first and Abandon when memory runs out on the way (the member then returns
 // E_OUTOFMEMORY): an out-value the component writes is then a valid value or null.
 
-// Handed straight to the remote agent, which alone writes it.
-struct HandedThrough {
-    void Start() noexcept {}
+// Handed straight to the remote agent, which alone writes it. Should memory run out after
+// the agent wrote it, it is emptied: COM lets the caller of a failed call ignore its
+// out-values, so a text would leak and an object in a VARIANT would stay alive. What the
+// agent did not write is the caller's, and stays as it was.
+template <typename T> struct HandedThrough {
+    T* out;
+    Given<T> given{}; // the caller's value, to tell whether the agent wrote one
+    void Start() noexcept { given = Given<T>(out); }
     void Succeeded() noexcept {}
     void Failed(const std::string&) noexcept {}
-    void Abandon() noexcept {}
+    void Abandon() noexcept
+    {
+        if (out && given.ChangedIn(*out)) Empty(*out);
+    }
 };
+template <typename T> HandedThrough(T*) -> HandedThrough<T>;
+// A member without an out-value.
+inline HandedThrough<short> NoOutValue() noexcept
+{
+    return {nullptr};
+}
 
 // `onSuccess` (1 or a result value) when the command completes, `onFailure` otherwise.
 template <typename T> struct SetValue {

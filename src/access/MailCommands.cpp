@@ -79,7 +79,7 @@ STDMETHODIMP CVelaServerAccess::GetMailFolderSize(BSTR RemoteServer, BSTR server
 {
     return Forward<IServerAdmin>(commands::GetMailFolderSize, RemoteServer, {DomainName, servertype},
                                  Call(&IServerAdmin::GetMailFolderSize, servertype, DomainName, Into(pVal)),
-                                 HandedThrough{});
+                                 HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::ResetMailBoxes(BSTR RemoteServer, BSTR servertype, BSTR DomainName,
@@ -88,7 +88,7 @@ STDMETHODIMP CVelaServerAccess::ResetMailBoxes(BSTR RemoteServer, BSTR servertyp
     return Forward<IServerAdmin>(
         commands::ResetMailBoxes, RemoteServer, {DomainName, servertype, MailBoxCount},
         Call(&IServerAdmin::ResetMailBoxes, servertype, DomainName, MailBoxCount, Into(pVal)),
-        HandedThrough{});
+        HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::GetMailBoxCount(BSTR RemoteServer, BSTR servertype, BSTR DomainName,
@@ -96,7 +96,8 @@ STDMETHODIMP CVelaServerAccess::GetMailBoxCount(BSTR RemoteServer, BSTR serverty
 {
     return Forward<IServerAdmin>(
         commands::GetMailBoxCount, RemoteServer, {DomainName, servertype},
-        Call(&IServerAdmin::GetMailBoxCount, servertype, DomainName, Into(MailBoxCount)), HandedThrough{});
+        Call(&IServerAdmin::GetMailBoxCount, servertype, DomainName, Into(MailBoxCount)),
+        HandedThrough{MailBoxCount});
 }
 
 STDMETHODIMP CVelaServerAccess::BackupMailDomain(BSTR RemoteServer, BSTR servertype, BSTR DomainName,
@@ -104,7 +105,7 @@ STDMETHODIMP CVelaServerAccess::BackupMailDomain(BSTR RemoteServer, BSTR servert
 {
     return Forward<IServerAdmin>(commands::BackupMailDomain, RemoteServer, {DomainName, servertype},
                                  Call(&IServerAdmin::BackupMailDomain, servertype, DomainName, Into(list)),
-                                 HandedThrough{});
+                                 HandedThrough{list});
 }
 
 } // namespace vela

@@ -56,7 +56,7 @@ STDMETHODIMP CVelaServerAccess::GetMEUsersList(BSTR RemoteServer, BSTR DomainNam
 {
     return Forward<IServerAdmin>(commands::GetMEUsersList, RemoteServer, {DomainName},
                                  Call(&IServerAdmin::GetMEUsersList, DomainName, Into(pVal)),
-                                 HandedThrough{});
+                                 HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::AddUpdateDeleteMEUser(BSTR RemoteServer, BSTR username, BSTR password,
@@ -72,14 +72,14 @@ STDMETHODIMP CVelaServerAccess::AddUpdateDeleteMEUser(BSTR RemoteServer, BSTR us
     return Forward<IServerAdmin>(command, RemoteServer, {username, DomainName},
                                  Call(&IServerAdmin::AddUpdateDeleteMEUser, username, password, DomainName,
                                       AddUpdateDeleteFlag, Into(pVal)),
-                                 HandedThrough{});
+                                 HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::SetDefaultResources(BSTR RemoteServer, BSTR DomainName, short* pVal) noexcept
 {
     return Forward<IServerAdmin>(commands::SetDefaultResources, RemoteServer, {DomainName},
                                  Call(&IServerAdmin::SetDefaultResources, DomainName, Into(pVal)),
-                                 HandedThrough{});
+                                 HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::TestDComCommunication(BSTR RemoteServer, short* pVal) noexcept
@@ -92,7 +92,7 @@ STDMETHODIMP CVelaServerAccess::Restart(BSTR RemoteServer) noexcept
 {
     // The caller learns nothing of a restart: no record, no error text, no out-value.
     return Forward<IServerAdmin>(commands::Restart, RemoteServer, {}, Call(&IServerAdmin::Restart),
-                                 HandedThrough{});
+                                 NoOutValue());
 }
 
 } // namespace vela

@@ -4,7 +4,9 @@
 #include "common/Unique.h"
 #include "frame/Module.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
@@ -53,6 +55,76 @@ HRESULT ReadTypeInfo(const GUID& libid, WORD major, WORD minor, const IID& iid, 
         names->push_back(std::move(entry)); // capacity reserved above
     }
     *result = std::move(typeInfo);
+    return S_OK;
+}
+
+// How an argument may carry a type: as a value, by reference, or as the element type of
+// an array.
+enum Shape : unsigned { kValue = 1, kByRef = 2, kArray = 4, kAnyShape = 7 };
+
+// The types an argument may have, as the platform documents VARENUM and the VARIANT
+// structure: VT_EMPTY and VT_NULL are values only, and VT_VARIANT only refers to another
+// VARIANT or names an array's elements.
+// clang-format off
+constexpr struct {
+    VARTYPE type;
+    unsigned shapes;
+} kArgumentTypes[] = {
+    {VT_EMPTY, kValue},      {VT_NULL, kValue},        {VT_VARIANT, kByRef | kArray},
+    {VT_I2, kAnyShape},      {VT_I4, kAnyShape},       {VT_R4, kAnyShape},      {VT_R8, kAnyShape},
+    {VT_CY, kAnyShape},      {VT_DATE, kAnyShape},     {VT_BSTR, kAnyShape},    {VT_DISPATCH, kAnyShape},
+    {VT_ERROR, kAnyShape},   {VT_BOOL, kAnyShape},     {VT_UNKNOWN, kAnyShape}, {VT_DECIMAL, kAnyShape},
+    {VT_I1, kAnyShape},      {VT_UI1, kAnyShape},      {VT_UI2, kAnyShape},     {VT_UI4, kAnyShape},
+    {VT_I8, kAnyShape},      {VT_UI8, kAnyShape},      {VT_INT, kAnyShape},     {VT_UINT, kAnyShape},
+    {VT_RECORD, kAnyShape},
+};
+// clang-format on
+
+// A VARIANT that refers to another one may not refer on to a third; script engines keep
+// to that. Following a few references all the same bounds the walk, also through a cycle.
+constexpr int kMaxReferences = 4;
+
+// At most 28 decimal places, and a sign byte that is 0 or DECIMAL_NEG.
+bool IsValidDecimal(const DECIMAL& value) noexcept
+{
+    return value.scale <= 28 && (value.sign == 0 || value.sign == DECIMAL_NEG);
+}
+
+// DISP_E_BADVARTYPE for a type that no argument may have, DISP_E_TYPEMISMATCH for contents
+// that its type rules out: a null reference or array, a DECIMAL beyond its own rules.
+HRESULT CheckArgument(const VARIANT& argument, int references) noexcept
+{
+    const VARTYPE vt = V_VT(&argument);
+    if (vt & ~(VT_TYPEMASK | VT_BYREF | VT_ARRAY)) return DISP_E_BADVARTYPE;
+    const bool byRef = (vt & VT_BYREF) != 0, array = (vt & VT_ARRAY) != 0;
+    const VARTYPE type = vt & VT_TYPEMASK;
+    const unsigned shape = array ? kArray : byRef ? kByRef : kValue;
+    const auto* entry = std::find_if(std::begin(kArgumentTypes), std::end(kArgumentTypes),
+                                     [&](const auto& known) { return known.type == type; });
+    if (entry == std::end(kArgumentTypes) || !(entry->shapes & shape)) return DISP_E_BADVARTYPE;
+
+    if (byRef && !V_BYREF(&argument)) return DISP_E_TYPEMISMATCH;
+    if (array) return (byRef ? *V_ARRAYREF(&argument) : V_ARRAY(&argument)) ? S_OK : DISP_E_TYPEMISMATCH;
+    if (type == VT_DECIMAL)
+        return IsValidDecimal(byRef ? *V_DECIMALREF(&argument) : V_DECIMAL(&argument)) ? S_OK
+                                                                                       : DISP_E_TYPEMISMATCH;
+    if (type == VT_VARIANT)
+        return references < kMaxReferences ? CheckArgument(*V_VARIANTREF(&argument), references + 1)
+                                           : DISP_E_BADVARTYPE;
+    return S_OK;
+}
+
+// The first argument (the last in the array) that the system's converter must not see,
+// named in `argumentError` as Invoke names one.
+HRESULT CheckArguments(const DISPPARAMS& params, UINT* argumentError) noexcept
+{
+    for (UINT i = params.cArgs; i-- > 0;) {
+        const HRESULT hr = CheckArgument(params.rgvarg[i], 0);
+        if (FAILED(hr)) {
+            if (argumentError) *argumentError = i;
+            return hr;
+        }
+    }
     return S_OK;
 }
 
@@ -171,6 +243,9 @@ HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID id, REFIID /*iid*/, LCID 
     if (!params || (params->cArgs > 0 && !params->rgvarg) ||
         (params->cNamedArgs > 0 && !params->rgdispidNamedArgs) || params->cNamedArgs > params->cArgs)
         return E_INVALIDARG;
+    // Nor does it check what the arguments hold: a null reference inside a referenced
+    // VARIANT, or a DECIMAL beyond its rules, would crash it.
+    RETURN_IF_FAILED(CheckArguments(*params, argumentError));
     RETURN_IF_FAILED(EnsureLoaded(locale));
     State* state = m_state.load(std::memory_order_acquire);
     return state->typeInfo->Invoke(self, id, flags, params, result, exception, argumentError);

@@ -2,6 +2,7 @@
 
 #include "common/Format.h"
 
+#include <atomic>
 #include <cstdio>
 #include <new>
 
@@ -24,8 +25,8 @@ constexpr DWORD kAppendGuardLow = 0;
 // A writer stalled on a network share must not freeze every thread that logs: after
 // this long the others append without their turn.
 constexpr ULONGLONG kAppendGuardWaitMs = 1000;
-// How long a writer that opened an empty file waits for the header of the writer that
-// created it, before it takes the file for one that was empty all along.
+// How long a writer that found a file just created waits for its creator's header
+// before it takes the file for one that was empty all along.
 constexpr ULONGLONG kHeaderWaitMs = 1000;
 
 bool FileExists(const std::string& path) noexcept
@@ -78,18 +79,19 @@ public:
     AppendTurn(const AppendTurn&) = delete;
     AppendTurn& operator=(const AppendTurn&) = delete;
 
-    bool held() const noexcept { return m_held; }
-
 private:
     HANDLE m_file;
     OVERLAPPED m_guard = {};
     bool m_held = false;
 };
 
-// Writes `size` bytes after everything already in the file, in one WriteFile. In turn,
-// the end found now stays the end until the write is done, so a plain write at the file
-// position serves (and costs Wine no server round trip). Out of turn, an offset of all
-// ones asks the file system for its end at the moment of the write.
+std::atomic<AppendHook> g_appendHook{nullptr};
+
+// Writes `size` bytes after everything already in the file, in one WriteFile. An offset
+// of all ones asks the file system for its end at the moment of the write: a writer that
+// took its turn and then stalled (a busy disk, a slow share) may find that another one,
+// tired of waiting, has appended meanwhile, and an end it had looked up earlier would
+// have it write over that record. The turn still keeps the writers in order.
 bool AppendAtEnd(HANDLE file, const char* data, std::size_t size) noexcept
 {
     if (size > MAXDWORD) {
@@ -101,16 +103,11 @@ bool AppendAtEnd(HANDLE file, const char* data, std::size_t size) noexcept
     DWORD error;
     {
         const AppendTurn turn(file);
-        if (turn.held()) {
-            const LARGE_INTEGER zero = {};
-            ok = ::SetFilePointerEx(file, zero, nullptr, FILE_END) &&
-                 ::WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
-        } else {
-            OVERLAPPED atEnd = {};
-            atEnd.Offset = 0xFFFFFFFF;
-            atEnd.OffsetHigh = 0xFFFFFFFF;
-            ok = ::WriteFile(file, data, static_cast<DWORD>(size), &written, &atEnd) != FALSE;
-        }
+        if (const AppendHook hook = g_appendHook.load()) hook();
+        OVERLAPPED atEnd = {};
+        atEnd.Offset = 0xFFFFFFFF;
+        atEnd.OffsetHigh = 0xFFFFFFFF;
+        ok = ::WriteFile(file, data, static_cast<DWORD>(size), &written, &atEnd) != FALSE;
         error = ::GetLastError();
     }
     ::SetLastError(error);
@@ -121,6 +118,19 @@ bool IsEmpty(HANDLE file) noexcept
 {
     LARGE_INTEGER size = {};
     return ::GetFileSizeEx(file, &size) && size.QuadPart == 0;
+}
+
+// Whether the file was created or written so lately that a header may still be on its
+// way. A time ahead of ours (another machine's clock, on a share) counts as lately.
+bool WrittenLately(HANDLE file) noexcept
+{
+    FILETIME written = {}, now = {};
+    if (!::GetFileTime(file, nullptr, nullptr, &written)) return false;
+    ::GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& t) { // 100 ns each
+        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return ticks(now) < ticks(written) + kHeaderWaitMs * 10000;
 }
 
 // The system's text for `code`, as the platform words it (line break included), or
@@ -166,12 +176,12 @@ void CActionLog::Open(std::string path) noexcept
     m_file.reset(file);
 
     if (!created) {
-        // An existing file gets no header, even when it is empty. But an empty file may
-        // be one that another writer has just created and not yet headed; the first
-        // record waits for that (see Log).
-        const LARGE_INTEGER zero = {};
-        LARGE_INTEGER end = {};
-        m_headerPending = ::SetFilePointerEx(file, zero, &end, FILE_END) && end.QuadPart == 0;
+        // An existing file gets no header, even when it is empty (an operator may have
+        // made it so). Only an empty file that another writer has just created may still
+        // be waiting for its header, whether that writer's create beat ours or we found
+        // the file between its create and its header. The first record then waits for
+        // the header (see Log).
+        m_headerPending = IsEmpty(file) && WrittenLately(file);
         return;
     }
     // Written in turn like a record, so that writers who found the file meanwhile append
@@ -226,6 +236,11 @@ void CActionLog::CloseAfterFailure() noexcept
 {
     m_file.reset();
     m_path.clear();
+}
+
+AppendHook SetAppendHook(AppendHook hook) noexcept
+{
+    return g_appendHook.exchange(hook);
 }
 
 std::string FormatLogRecord(const SYSTEMTIME& time, const std::string& action, const std::string& comments)

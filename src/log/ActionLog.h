@@ -41,8 +41,13 @@ private:
     DWORD m_lastErrorCode = 0;
     std::string m_path;
     unique_handle m_file;
-    bool m_headerPending = false; // opened empty: its creator may not have written the header yet
+    bool m_headerPending = false; // found the file just created: its header may be on its way
 };
+
+// Called with the append turn taken, just before each write. Tests replace it to stall a
+// writer there; null removes it. Returns the previous one.
+using AppendHook = void (*)();
+AppendHook SetAppendHook(AppendHook hook) noexcept;
 
 // The record line for `time`, without writing it anywhere.
 std::string FormatLogRecord(const SYSTEMTIME& time, const std::string& action, const std::string& comments);

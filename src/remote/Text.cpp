@@ -15,6 +15,11 @@ BSTR SystemAllocText(const OLECHAR* text, UINT length)
 
 std::atomic<TextAllocator> g_allocText{&SystemAllocText};
 
+// No best-fit mapping: a character the code page lacks becomes its default character,
+// never a look-alike that it has ("ex\u0101mple.org" must not reach an agent as
+// "example.org", another customer's domain; a fullwidth comma must not split a record).
+constexpr DWORD kNarrowFlags = WC_NO_BEST_FIT_CHARS;
+
 } // namespace
 
 unique_bstr AllocText(const OLECHAR* text, UINT length) noexcept
@@ -33,10 +38,11 @@ std::string Narrow(BSTR text)
     if (length == 0) return {};
     // The platform converts at most INT_MAX characters in one call; a BSTR never holds more.
     const int wideLength = static_cast<int>(length > INT_MAX ? INT_MAX : length);
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
+    const int size =
+        ::WideCharToMultiByte(CP_ACP, kNarrowFlags, text, wideLength, nullptr, 0, nullptr, nullptr);
     if (size <= 0) return {};
     std::string narrow(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, wideLength, narrow.data(), size, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_ACP, kNarrowFlags, text, wideLength, narrow.data(), size, nullptr, nullptr);
     narrow.resize(narrow.find('\0') == std::string::npos ? narrow.size() : narrow.find('\0'));
     return narrow;
 }

@@ -9,8 +9,9 @@
 
 namespace vela {
 
-// A null BSTR gives the empty text. Characters the code page lacks become its default
-// character. An embedded NUL ends the text, as it would for any 8-bit C string.
+// A null BSTR gives the empty text. Every character the code page lacks becomes its
+// default character, also where the code page has a look-alike. An embedded NUL ends the
+// text, as it would for any 8-bit C string.
 std::string Narrow(BSTR text);
 
 // A new BSTR the caller owns. Throws std::bad_alloc when it cannot be allocated.

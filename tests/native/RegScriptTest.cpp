@@ -109,16 +109,21 @@ const std::vector<Row> kRows = {
     // Values and keys.
     {"",
      "HKCU { K { val Str = S 'text' val Num = d '4000000000' val Hex = D '&H10' val Oct = d ' &o17 ' "
-     "val Bad = d 'abc' val Bin = B '0aFfz1' val Empty = b '' } }",
+     "val Bad = d 'abc' val Bin = B '0aFfz1' val Bytes = b '0123456789abcDEF' val Empty = b '' } }",
      R, 0,
-     "HKCU\\K\nHKCU\\K|Bad|4|00000000\nHKCU\\K|Bin|3|0AFF01\nHKCU\\K|Empty|3|\nHKCU\\K|Hex|4|10000000\n"
-     "HKCU\\K|Num|4|00286BEE\nHKCU\\K|Oct|4|0F000000\nHKCU\\K|Str|1|text\n"},
+     "HKCU\\K\nHKCU\\K|Bad|4|00000000\nHKCU\\K|Bin|3|0AFF01\nHKCU\\K|Bytes|3|0123456789ABCDEF\n"
+     "HKCU\\K|Empty|3|\nHKCU\\K|Hex|4|10000000\nHKCU\\K|Num|4|00286BEE\nHKCU\\K|Oct|4|0F000000\n"
+     "HKCU\\K|Str|1|text\n"},
     {"", "HKCU { K = b '123' }", R, 0x80004005, ""},
     {"", "HKCU { K = x 'v' }", R, 0x80020009, ""},
     {"", "HKCU { K { val V s 'v' } }", U, 0x80020009, ""},
     {"", "HKCU { 'A\\B' }", R, 0x80020009, ""},
     {"", "HKCU { ForceRemove A\\B }", R, 0x80020009, ""},
     {"HKCU { A { B } }", "HKCU { A\\B }", U, 0x80020009, "HKCU\\A\nHKCU\\A\\B\n"},
+    // A key name may not begin with one either.
+    {"", "HKCU { \\A }", R, 0x80020009, ""},
+    {"HKCU { A }", "HKCU { Delete \\A }", R, 0x80020009, "HKCU\\A\n"},
+    {"HKCU { A }", "HKCU { \\A }", U, 0x80020009, "HKCU\\A\n"},
     {"HKCU { F { Old = s 'o' } D { Sub } CLSID { {Keep} } TypeLib { {Keep} } }",
      "HKCU { ForceRemove F = s 'new' { N } Delete D = s 'x' { Ignored } Delete CLSID ForceRemove typelib "
      "DELETE Missing }",

@@ -5,7 +5,28 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <cstring>
+#include <new>
+#include <tuple>
+
+// Every operator new of this program, the component's and the agent's, counts down: the one
+// that finds the count at 0 fails. A negative count fails none.
+static std::atomic<long> g_newsBeforeFailure{-1};
+void* operator new(std::size_t size)
+{
+    if (g_newsBeforeFailure.fetch_sub(1) == 0) throw std::bad_alloc();
+    if (void* p = ::HeapAlloc(::GetProcessHeap(), 0, size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept
+{
+    if (p) ::HeapFree(::GetProcessHeap(), 0, p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    operator delete(p);
+}
 
 namespace vela::test {
 namespace {
@@ -82,6 +103,7 @@ const Forwarded kForwarded[] = {
     {"IMail with a trailing blank", RUN(Mail(o, L"IMail Server ")), "put_lMaxMailusers(40); " MAIL_CALL("\"IMail Server \"")},
     {"null server type", RUN(Mail(o, nullptr)), "put_lMaxMailusers(40); " MAIL_CALL("\"\"")},
     {"widened texts pass the ANSI code page", RUN(o->AddUser(Text(L"h"), Text(std::wstring(L"t\0u", 3)), Text(L"caf\x00e9"), Text(L"\x4e2d"), nullptr, &g_out)), "AddUser(\"t\", \"caf\xc3\xa9\", \"?\", \"\", &out); get_strError(&out)"},
+    {"no look-alike for a character the code page lacks", RUN(o->DeleteMailDomain(Text(L"h"), Text(L"IMail Server"), Text(L"ex\x0101mple.org"), &g_out)), R"(DeleteMailDomain("IMail Server", "ex?mple.org", &out); get_strError(&out))"},
     {"texts as received", RUN(double size; o->GetMailFolderSize(Text(L"h"), nullptr, Text(std::wstring(L"t\0u", 3)), &size)), "GetMailFolderSize(null, \"t\0u\", &out); get_strError(&out)"s},
 };
 // clang-format on
@@ -192,6 +214,57 @@ TEST_F(AccessTest, OutOfMemoryLeavesNullOrLiveOutValues)
         EXPECT_EQ(nullptr, text) << row.allowed;
     }
     SetTextAllocator(previous);
+}
+
+// Out of memory at any allocation of a member whose out-value the agent writes: E_OUTOFMEMORY
+// then hands back nothing of the agent's (a text nobody would free, an object kept alive),
+// and leaves what the agent did not write as the caller had it.
+TEST_F(AccessTest, OutOfMemoryEmptiesWhatTheAgentWrote)
+{
+    testagent::Outcome outcome;
+    outcome.text = L"backup";
+    outcome.userList = L"u1";
+    testagent::SetOutcome("ServerAdmin", "BackupMailDomain", outcome);
+    testagent::SetOutcome("ServerAdmin", "GetMEUsersList", outcome);
+    IVelaServerAccess* object = NewObject();
+    const Text host(L"h"), type(L"IMail Server"), domain(L"d");
+    int emptied[2] = {};              // per member
+    Activator::Get().seen.reserve(2); // the stand-in for activation must not fail to record
+    for (long failing = 0;; ++failing) {
+        Activator::Get().seen.clear();
+        BSTR text = PoisonText();
+        VARIANT list;
+        list.vt = VT_I4, list.lVal = kPoisonLong;
+        g_newsBeforeFailure = failing;
+        const HRESULT textHr = object->BackupMailDomain(host, type, domain, &text);
+        const HRESULT listHr = object->GetMEUsersList(host, domain, &list);
+        const HRESULT noOutHr = object->GetMEUsersList(host, domain, nullptr);
+        const bool failedOne = g_newsBeforeFailure.exchange(-1) < 0;
+        SCOPED_TRACE(failing);
+        EXPECT_EQ(0, testagent::LiveObjects());
+        EXPECT_TRUE(noOutHr == S_OK || noOutHr == E_OUTOFMEMORY) << noOutHr;
+        const std::string textSeen = text == PoisonText() ? "poison" : Ascii(text);
+        const std::string listSeen = list.vt == VT_I4 && list.lVal == kPoisonLong ? "poison"
+                                     : list.vt == VT_BSTR                         ? Ascii(list.bstrVal)
+                                                          : "vt " + std::to_string(list.vt);
+        if (text != PoisonText()) ::SysFreeString(text);
+        ::VariantClear(&list);
+        const std::tuple<HRESULT, std::string, const char*, const char*> results[] = {
+            {textHr, textSeen, "backup", "<null>"}, {listHr, listSeen, "u1", "vt 0"}};
+        for (int i = 0; i < 2; ++i) {
+            const auto& [hr, seen, value, empty] = results[i];
+            if (hr == E_OUTOFMEMORY) {
+                EXPECT_TRUE(seen == "poison" || seen == empty) << seen;
+                emptied[i] += seen == empty;
+            } else {
+                EXPECT_EQ(S_OK, hr);
+                EXPECT_TRUE(seen == "poison" || seen == value) << seen;
+            }
+        }
+        if (!failedOne) break;
+    }
+    EXPECT_GT(emptied[0], 0) << "no allocation failed after the agent wrote a text";
+    EXPECT_GT(emptied[1], 0) << "no allocation failed after the agent wrote a VARIANT";
 }
 
 // The host goes to activation unchanged, as received or through the ANSI code page.

@@ -2,7 +2,9 @@
 // quote, is loaded with LoadLibrary and driven only through its four exports. Registry and
 // type library results are read back with raw calls.
 #include "AgentControl.h"
+#include "LogTestSupport.h"
 #include "common/Unique.h"
+#include "frame/Resource.h"
 #include "platform/WinIncludes.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +20,13 @@ using vela::com_ptr;
 using vela::unique_bstr;
 using vela::unique_hkey;
 using vela::unique_hmodule;
+using namespace vela::test;
 
 constexpr DWORD kPoison = 0xdeadbeef;
 void* const kPoisoned = reinterpret_cast<void*>(static_cast<UINT_PTR>(kPoison));
 const std::string kLibid = "{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}";
+// The key of the registered library's file: each architecture's build holds its own kind.
+const std::string kLibraryFile = sizeof(void*) == 8 ? "\\0\\win64" : "\\0\\win32";
 
 GUID Guid(const std::string& text)
 {
@@ -202,7 +207,7 @@ TEST_F(FrameTest, RegistrationWritesTheScriptsKeysAndUnregistrationRemovesThem)
         for (const auto& row : rows)
             EXPECT_EQ(Read(row.key, row.value), row.expected) << row.key;
     }
-    EXPECT_EQ(Read(library + (sizeof(void*) == 8 ? "\\0\\win64" : "\\0\\win32")), m_path);
+    EXPECT_EQ(Read(library + kLibraryFile), m_path);
     EXPECT_EQ(Read(library + "\\HELPDIR"), m_path.substr(0, m_path.rfind('\\') + 1));
 
     // What others added to a program-id key stays, with the key.
@@ -266,6 +271,46 @@ TEST_F(FrameTest, LateBindingNeedsTheRegisteredTypeLibraryEarlyBindingDoesNot)
     }
 }
 
+// A module whose own type library cannot be loaded registers, and serves late binding from,
+// the ".tlb" file of its name beside it.
+TEST_F(FrameTest, TypeLibraryFromTheFileBesideAModuleWithoutOne)
+{
+    ::FreeLibrary(std::exchange(m_module, nullptr));
+    const std::string folder = m_path.substr(0, m_path.rfind("it's\\")) + "beside\\";
+    const std::string dll = folder + "VeladcomClient.dll", library = "TypeLib\\" + kLibid + "\\1.0";
+    ASSERT_TRUE(::CopyFileA(m_path.c_str(), dll.c_str(), FALSE));
+    // Its resources all removed, the registry scripts put back: Wine's EndUpdateResource
+    // brings back a resource removed alone (it reads the file's resources after the updates).
+    const vela::unique_hmodule original(::LoadLibraryExA(m_path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const HANDLE update = ::BeginUpdateResourceA(dll.c_str(), TRUE);
+    ASSERT_NE(update, nullptr);
+    for (const WORD script : {IDR_SECDNSADMIN, IDR_VELASERVERACCESS}) {
+        const HRSRC found = ::FindResourceA(original.get(), MAKEINTRESOURCEA(script), "REGISTRY");
+        ASSERT_NE(found, nullptr);
+        ASSERT_TRUE(::UpdateResourceA(
+            update, "REGISTRY", MAKEINTRESOURCEA(script), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+            ::LockResource(::LoadResource(original.get(), found)), ::SizeofResource(original.get(), found)));
+    }
+    ASSERT_TRUE(::EndUpdateResourceA(update, FALSE));
+    com_ptr<ITypeLib> own;
+    ASSERT_TRUE(FAILED(::LoadTypeLib(std::wstring(dll.begin(), dll.end()).c_str(), own.put())));
+    m_module = ::LoadLibraryA(dll.c_str());
+    ASSERT_NE(m_module, nullptr);
+
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    EXPECT_EQ(Read(library + kLibraryFile), folder + "VeladcomClient.tlb");
+    EXPECT_EQ(Read(library + "\\HELPDIR"), folder);
+    auto object = Create(kClasses[1]);
+    VARIANT arguments[2] = {};
+    DISPPARAMS params = {arguments, nullptr, 2, 0};
+    VARIANT result = {};
+    ASSERT_EQ(object->Invoke(28, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.vt, VT_I2);
+    EXPECT_EQ(result.iVal, 1);
+    EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
+    EXPECT_EQ(Read(library), "<no key>");
+}
+
 // Unloading through FreeLibrary terminates the module: the type information it loaded for
 // late binding is released, and with it its hold on the type library.
 TEST_F(FrameTest, UnloadReleasesTheTypeInformation)
@@ -310,6 +355,101 @@ TEST_F(FrameTest, ImpossibleArgumentBlocksAreRefused)
         EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
                   E_INVALIDARG);
     }
+}
+
+// Argument contents that the system's converter cannot take are refused before it reads
+// them, with the first bad argument named as Invoke names one (its place in rgvarg, which
+// runs from the last argument to the first). The member is not entered: nothing is logged.
+// Well-formed shapes of the same kinds still reach the member.
+TEST_F(FrameTest, MalformedArgumentContentsAreRefused)
+{
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    TempDir dir;
+    ::CreateDirectoryA((dir / "web").c_str(), nullptr);
+    ::CreateDirectoryA((dir / "web\\admin").c_str(), nullptr);
+    const ScopedInstallPath installPath(dir.path());
+    const auto make = [](VARTYPE vt, void* ref) {
+        VARIANT v;
+        ::VariantInit(&v);
+        v.vt = vt, v.byref = ref;
+        return v;
+    };
+    const auto decimal = [](BYTE scale, BYTE sign) {
+        VARIANT v;
+        v.decVal = {};
+        v.decVal.scale = scale, v.decVal.sign = sign, v.decVal.Lo32 = 12345;
+        v.vt = VT_DECIMAL; // after the DECIMAL, which overlays it
+        return v;
+    };
+    BSTR text = ::SysAllocString(L"x");
+    VARIANT nullText = make(VT_BSTR | VT_BYREF, nullptr), nullArray = make(VT_ARRAY | VT_VARIANT, nullptr);
+    VARIANT textVariant = make(VT_BSTR, text), cycle = make(VT_VARIANT | VT_BYREF, nullptr);
+    cycle.pvarVal = &cycle;
+    DECIMAL scale29 = decimal(29, 0).decVal;
+    SAFEARRAY* noArray = nullptr;
+    SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    LONGLONG number = 1LL << 40;
+    const struct {
+        const char* what;
+        std::vector<std::pair<UINT, VARIANT>> args; // in place of the defaults, by rgvarg index
+        HRESULT hr;
+        UINT argErr;
+    } rows[] = {
+        // clang-format off
+        {"reference to a null reference", {{3, make(VT_VARIANT | VT_BYREF, &nullText)}}, DISP_E_TYPEMISMATCH, 3},
+        {"DECIMAL of scale 29", {{1, decimal(29, 0)}}, DISP_E_TYPEMISMATCH, 1},
+        {"reference to a DECIMAL of scale 29", {{2, make(VT_DECIMAL | VT_BYREF, &scale29)}}, DISP_E_TYPEMISMATCH, 2},
+        {"DECIMAL of sign 1", {{4, decimal(0, 1)}}, DISP_E_TYPEMISMATCH, 4},
+        {"null reference", {{0, make(VT_I2 | VT_BYREF, nullptr)}}, DISP_E_TYPEMISMATCH, 0},
+        {"null reference to a VARIANT", {{2, make(VT_VARIANT | VT_BYREF, nullptr)}}, DISP_E_TYPEMISMATCH, 2},
+        {"null array", {{1, nullArray}}, DISP_E_TYPEMISMATCH, 1},
+        {"reference to a null array", {{1, make(VT_ARRAY | VT_BSTR | VT_BYREF, &noArray)}}, DISP_E_TYPEMISMATCH, 1},
+        {"reference to a null array in a VARIANT", {{3, make(VT_VARIANT | VT_BYREF, &nullArray)}}, DISP_E_TYPEMISMATCH, 3},
+        {"type 15", {{1, make(15, nullptr)}}, DISP_E_BADVARTYPE, 1},
+        {"VT_BSTR_BLOB", {{1, make(VT_BSTR_BLOB, nullptr)}}, DISP_E_BADVARTYPE, 1},
+        {"VT_EMPTY by reference", {{4, make(VT_EMPTY | VT_BYREF, &number)}}, DISP_E_BADVARTYPE, 4},
+        {"array of VT_NULL", {{4, make(VT_NULL | VT_ARRAY, array)}}, DISP_E_BADVARTYPE, 4},
+        {"vector", {{2, make(VT_VECTOR | VT_I4, &number)}}, DISP_E_BADVARTYPE, 2},
+        {"VT_RESERVED", {{2, make(VT_RESERVED | VT_BSTR, text)}}, DISP_E_BADVARTYPE, 2},
+        {"VT_VARIANT by value", {{2, make(VT_VARIANT, &textVariant)}}, DISP_E_BADVARTYPE, 2},
+        {"reference to itself", {{3, cycle}}, DISP_E_BADVARTYPE, 3},
+        {"two bad: the first named", {{1, make(15, nullptr)}, {3, make(VT_BSTR | VT_BYREF, nullptr)}}, DISP_E_TYPEMISMATCH, 3},
+        {"reference to a text", {{3, make(VT_VARIANT | VT_BYREF, &textVariant)}}, S_OK, kPoison},
+        {"DECIMAL of scale 28, negative", {{1, decimal(28, DECIMAL_NEG)}}, S_OK, kPoison},
+        {"VT_I8 by reference", {{1, make(VT_I8 | VT_BYREF, &number)}}, S_OK, kPoison},
+        // An array is no text: Wine's dispatcher refuses it, naming no argument.
+        {"array", {{1, make(VT_ARRAY | VT_VARIANT, array)}}, DISP_E_TYPEMISMATCH, kPoison},
+        // clang-format on
+    };
+    for (const Class& c : kClasses) {
+        auto object = Create(c);
+        for (const auto& row : rows) {
+            // Calls that reach the system's dispatcher go to SecDNSAdmin alone: on
+            // VelaServerAccess one that converts would run a command.
+            if (row.argErr == kPoison && c.name != std::string("SecDNSAdmin")) continue;
+            SCOPED_TRACE(std::string(c.name) + ": " + row.what);
+            VARIANT args[5] = {make(VT_I2, nullptr), {}, {}, {}, {}}; // SetupSecDNS, DISPID 1 in both
+            for (const auto& [index, arg] : row.args)
+                args[index] = arg;
+            DISPPARAMS params = {args, nullptr, 5, 0};
+            VARIANT result;
+            ::VariantInit(&result);
+            UINT argErr = kPoison;
+            EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, &argErr),
+                      row.hr);
+            EXPECT_EQ(argErr, row.argErr);
+            if (row.argErr != kPoison) { // without a place for the argument's index
+                EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+                          row.hr);
+            }
+            ::VariantClear(&result);
+        }
+    }
+    const std::string log = dir / "web\\admin\\Logs\\VelaDComClient.csv";
+    EXPECT_EQ(SplitLines(ReadFileBytes(log)).size(), 1u)
+        << "the log of VelaServerAccess holds its header alone";
+    ::SafeArrayDestroy(array);
+    ::SysFreeString(text);
 }
 
 // A command that timed out may still run its exchange on a thread of the module's: the

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
+#include <thread>
 
 namespace vela {
 struct ActionLogTestAccess {
@@ -108,7 +111,8 @@ TEST(ActionLogLocation, InstallPathDecidesWhereTheLogGoes)
 }
 
 // The header goes only into a file the log creates; an existing file, even an empty one,
-// keeps its bytes, and the records follow its last byte, texts byte for byte, unquoted.
+// keeps its bytes, and the records follow its last byte at once, texts byte for byte,
+// unquoted.
 TEST(ActionLogOpen, HeaderOnlyInAFileTheLogCreates)
 {
     const char* const rows[] = {nullptr, "", "Date,Time,Action,Comments,\r\n01/02/03,04:05:06,Old,Old,\r\n",
@@ -118,14 +122,29 @@ TEST(ActionLogOpen, HeaderOnlyInAFileTheLogCreates)
         SCOPED_TRACE(before ? before : "no file");
         TempDir dir;
         const std::string path = dir / "log.csv";
-        if (before) std::ofstream(path, std::ios::binary) << before;
+        if (before) {
+            std::ofstream(path, std::ios::binary) << before;
+            // An operator's file, last written an hour ago: no header is on its way.
+            const unique_handle file(::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
+            FILETIME written;
+            ::GetSystemTimeAsFileTime(&written);
+            written.dwHighDateTime -= 9; // 9 << 32 times 100 ns: about an hour
+            ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &written));
+        }
         const std::string start = before ? before : kHeader;
         CActionLog log;
         log.Open(path);
         EXPECT_EQ(start, ReadFileBytes(path));
         log.Open(dir / "other.csv"); // an open log ignores another path
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((dir / "other.csv").c_str()));
+        const auto logged = std::chrono::steady_clock::now();
         EXPECT_TRUE(log.Log(action, "Error is 'x, y'"));
+        // No header is coming into a file that was there: the record waits for none (a
+        // wait for one would last a second).
+        using std::chrono::milliseconds;
+        EXPECT_LT(std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - logged).count(),
+                  500);
         EXPECT_TRUE(log.Log("two", ""));
         EXPECT_EQ(action + ",Error is 'x, y',\r\ntwo,,\r\n",
                   Unstamped(ReadFileBytes(path).substr(start.size())));
@@ -270,6 +289,38 @@ TEST(ActionLogConcurrency, TurnHeldElsewhereDelaysButDoesNotStopTheLog)
     EXPECT_TRUE(::UnlockFileEx(other.get(), 0, 1, 0, &turn)) << "the log took the turn from its holder";
     EXPECT_TRUE(log.Log("after", "released"));
     EXPECT_EQ("while,held,\r\nafter,released,\r\n", Unstamped(ReadFileBytes(path).substr(kHeader.size())));
+}
+
+// A writer that stalls after taking its turn (a busy disk, say) while another one, tired
+// of waiting, appends without it: each record lands at the end as it is when written.
+std::atomic<bool> g_stallArmed;
+HANDLE g_stalled, g_othersDone;
+void StallOnce()
+{
+    if (!g_stallArmed.exchange(false)) return;
+    ::SetEvent(g_stalled);
+    ::WaitForSingleObject(g_othersDone, 30000);
+}
+
+TEST(ActionLogConcurrency, WriterStalledInItsTurnOverwritesNoRecord)
+{
+    TempDir dir;
+    const std::string path = dir / "log.csv";
+    CActionLog stalling, other;
+    stalling.Open(path);
+    other.Open(path);
+    const unique_handle stalled(g_stalled = ::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const unique_handle othersDone(g_othersDone = ::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const AppendHook previous = SetAppendHook(&StallOnce);
+    g_stallArmed = true;
+    std::thread writer([&] { EXPECT_TRUE(stalling.Log("stalled", "in its turn")); });
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(stalled.get(), 30000));
+    EXPECT_TRUE(other.Log("other", "out of turn, meanwhile"));
+    ::SetEvent(othersDone.get());
+    writer.join();
+    SetAppendHook(previous);
+    EXPECT_EQ("other,out of turn, meanwhile,\r\nstalled,in its turn,\r\n",
+              Unstamped(ReadFileBytes(path).substr(kHeader.size())));
 }
 
 // Only REG_SZ reads as text (to its first NUL), only REG_DWORD as a number; a stored value

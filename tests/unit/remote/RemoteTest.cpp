@@ -39,6 +39,11 @@ TEST(Conversion, NarrowAndWidenThroughTheAnsiCodePage)
         {L"", 0, "", L""},
         {L"caf\x00e9 \x20ac", 6, "caf\xe9 \x80", L"caf\x00e9 \x20ac"},
         {L"\x4e2d", 1, "?", L"?"},
+        // Look-alikes that best-fit mapping would pick are no substitute either.
+        {L"\x0101", 1, "?", L"?"}, // a with macron, not "a"
+        {L"\xff0c", 1, "?", L"?"}, // fullwidth comma, not ","
+        {L"\x2032", 1, "?", L"?"}, // prime, not "'"
+        {L"\xff11", 1, "?", L"?"}, // fullwidth digit one, not "1"
         {L"a\0b", 3, "a", L"a"},
     };
     for (const auto& [wide, length, narrow, back] : rows) {
