@@ -53,6 +53,9 @@ TEST(Conversion, NarrowAndWidenThroughTheAnsiCodePage)
         ASSERT_NE(nullptr, widened.get()) << "even the empty text widens to a BSTR";
         EXPECT_EQ(back, std::wstring(widened.get(), ::SysStringLen(widened.get())));
     }
+    // With "Use Unicode UTF-8" the ANSI code page takes no flags, and lacks no character.
+    const unique_bstr text(::SysAllocString(L"ex\x0101mple.org"));
+    EXPECT_EQ("ex\xc4\x81mple.org", NarrowTo(CP_UTF8, text.get()));
 }
 
 // The stand-in activation, handing out itself: an object that counts its references.
