@@ -5,8 +5,9 @@
 // formatted record to a file opened once, at its end as the log does. A second floor also
 // takes the append lock around its write, as the action log must between processes: the
 // component against it shows what the component's own work costs. Both are also counted
-// in wineserver round trips, the unit most Wine costs come in. Prints figures; asserts
-// nothing.
+// in wineserver round trips, the unit most Wine costs come in. A second component object,
+// created with a command time-out set, shows what running each exchange on a thread of
+// its own adds. Prints figures; asserts nothing.
 //
 // Usage: forward_bench.exe [calls per round] [rounds]. Needs VeladcomClient.dll and
 // VelaTestAgent.dll registered and InstallPath set: bench/run.sh does that.
@@ -100,6 +101,20 @@ template <typename F> double MicrosecondsEach(int times, F&& step)
            times;
 }
 
+// An object created while "CommandTimeoutSeconds" is set; the setting goes again at once.
+com_ptr<IVelaServerAccess> CreateWithTimeout()
+{
+    const char general[] = "SOFTWARE\\Corvane\\Nt Vela Console\\General";
+    const DWORD seconds = 60;
+    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, general, "CommandTimeoutSeconds", REG_DWORD, &seconds,
+                      sizeof seconds);
+    com_ptr<IVelaServerAccess> component;
+    ::CoCreateInstance(CLSID_VelaServerAccess, nullptr, CLSCTX_INPROC_SERVER, IID_IVelaServerAccess,
+                       component.put_void());
+    ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, general, "CommandTimeoutSeconds");
+    return component;
+}
+
 template <typename F> double MicrosecondsPerCall(IDispatch* control, int calls, F&& call)
 {
     ResetAgent(control);
@@ -121,9 +136,11 @@ int main(int argc, char** argv)
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         com_ptr<IVelaServerAccess> component;
+        const com_ptr<IVelaServerAccess> withTimeout = CreateWithTimeout();
         CLSID controlClass = {};
         com_ptr<IDispatch> control;
-        if (FAILED(::CoCreateInstance(CLSID_VelaServerAccess, nullptr, CLSCTX_INPROC_SERVER,
+        if (!withTimeout ||
+            FAILED(::CoCreateInstance(CLSID_VelaServerAccess, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IVelaServerAccess, component.put_void())) ||
             FAILED(::CLSIDFromProgID(L"VelaTestAgent.Control", &controlClass)) ||
             FAILED(::CoCreateInstance(controlClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
@@ -139,7 +156,7 @@ int main(int argc, char** argv)
             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         const Texts t;
 
-        // Each round times the three one after another, in a rotating order, and yields its
+        // Each round times the four one after another, in a rotating order, and yields its
         // own ratios: the machine's drift between rounds does not enter them.
         const std::function<void()> runs[] = {
             [&] {
@@ -154,18 +171,26 @@ int main(int argc, char** argv)
                 AgentCall(t);
                 LockedWrite(file.get());
             },
+            [&] {
+                short result = 0;
+                withTimeout->CreateAEntry(t.host.get(), t.zone.get(), t.name.get(), t.address.get(), &result);
+            },
         };
-        std::vector<double> times[3], overFloor, overLockedFloor, lockOverFloor;
+        constexpr int kRuns = sizeof runs / sizeof runs[0];
+        std::vector<double> times[kRuns], overFloor, overLockedFloor, lockOverFloor, timeoutOverLockedFloor,
+            timeoutOverForwarded;
         for (int round = 0; round < rounds; ++round) {
-            double us[3];
-            for (int k = 0; k < 3; ++k) {
-                const int which = (round + k) % 3;
+            double us[kRuns];
+            for (int k = 0; k < kRuns; ++k) {
+                const int which = (round + k) % kRuns;
                 us[which] = MicrosecondsPerCall(control.get(), calls, runs[which]);
                 times[which].push_back(us[which]);
             }
             overFloor.push_back(us[0] / us[1]);
             overLockedFloor.push_back(us[0] / us[2]);
             lockOverFloor.push_back(us[2] / us[1]);
+            timeoutOverLockedFloor.push_back(us[3] / us[2]);
+            timeoutOverForwarded.push_back(us[3] / us[0]);
         }
         // The unit most Wine costs come in: one request to the wineserver and its answer,
         // which is all that resetting an event is. Taking and releasing the lock are two.
@@ -183,10 +208,14 @@ int main(int argc, char** argv)
         std::printf("  forwarded CreateAEntry          %8.1f us/call\n", Median(times[0]));
         std::printf("  floor                           %8.1f us/call\n", Median(times[1]));
         std::printf("  floor with the append lock      %8.1f us/call\n", Median(times[2]));
+        std::printf("  forwarded with a time-out       %8.1f us/call\n", Median(times[3]));
         std::printf("forwarded/floor                   %8.2f\n", Median(overFloor));
         std::printf("forwarded/floor with the lock     %8.2f\n", Median(overLockedFloor));
         std::printf("(floor with the lock/floor        %8.2f: what the append lock alone costs)\n",
                     Median(lockOverFloor));
+        std::printf("with a time-out/floor with lock   %8.2f\n", Median(timeoutOverLockedFloor));
+        std::printf("(with a time-out/forwarded        %8.2f: what the worker thread adds)\n",
+                    Median(timeoutOverForwarded));
         std::printf("one wineserver round trip         %8.1f us: the floor is %.1f of them, the lock pair "
                     "(%.1f us) %.1f\n",
                     roundTrip, Median(times[1]) / roundTrip, lockPair, lockPair / roundTrip);

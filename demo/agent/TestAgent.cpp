@@ -8,10 +8,12 @@
 
 #include "AgentOperations.h"
 #include "common/Result.h"
+#include "common/Unique.h"
 
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
@@ -28,6 +30,15 @@ struct State {
     std::map<std::pair<std::string, std::string>, Outcome> outcomes;
     int activations = 0;
     std::atomic<int> liveObjects{0};
+    std::atomic<int> stalled{0};
+    // Signalled to end the stalls begun before it; each release starts a fresh one, so a
+    // stall never outlives its event.
+    std::shared_ptr<unique_handle> release = NewReleaseEvent();
+
+    static std::shared_ptr<unique_handle> NewReleaseEvent()
+    {
+        return std::make_shared<unique_handle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    }
 };
 
 State& TheState()
@@ -85,7 +96,8 @@ template <typename T> Arg MakeArg(const T& value)
 }
 
 // Writes the programmed out-value of the pointer's type; never through a null pointer.
-template <typename T> void WriteOut(const Outcome& o, const T& out, HRESULT& hr) noexcept
+// `self` is the agent object, for a list answered with an object.
+template <typename T> void WriteOut(const Outcome& o, const T& out, HRESULT& hr, IDispatch* self) noexcept
 {
     if constexpr (std::is_same_v<T, short*>) {
         if (out && o.result) *out = *o.result;
@@ -96,6 +108,11 @@ template <typename T> void WriteOut(const Outcome& o, const T& out, HRESULT& hr)
     } else if constexpr (std::is_same_v<T, BSTR*>) {
         if (out && o.text && !(*out = AllocText(*o.text))) hr = E_OUTOFMEMORY;
     } else if constexpr (std::is_same_v<T, VARIANT*>) {
+        if (out && o.userListObject) {
+            self->AddRef();
+            V_VT(out) = VT_DISPATCH;
+            V_DISPATCH(out) = self;
+        }
         if (!out || !o.userList) return;
         ::VariantInit(out);
         V_VT(out) = VT_BSTR;
@@ -143,24 +160,39 @@ public:
         return left;
     }
 
-    // Records the call, then answers as programmed: the outcome's out-values go to the
-    // out-pointers among `args`, its error text becomes this object's last error.
+    // Records the call, then answers as programmed: after its stall, if it has one, the
+    // outcome's out-values go to the out-pointers among `args`, its error text becomes this
+    // object's last error. A stall holds no lock: other calls and the test go on meanwhile.
     template <typename... A> HRESULT Op(int slot, A... args) noexcept
     {
-        return ComBoundary([&] {
-            return Locked([&](State& s) -> HRESULT {
-                const std::string& operation = m_class.names[6 + slot];
-                s.calls.push_back(Call{m_class.name, m_instance, operation, {MakeArg(args)...}});
+        return ComBoundary([&]() -> HRESULT {
+            const std::string& operation = m_class.names[6 + slot];
+            Outcome outcome;
+            std::shared_ptr<unique_handle> release;
+            const bool known = Locked([&](State& s) {
+                s.calls.push_back(
+                    Call{m_class.name, m_instance, operation, {MakeArg(args)...}, ::GetCurrentThreadId()});
                 // The component must call the agent by place only; the journal shows if it does not.
-                if (slot <= 0) return E_NOTIMPL;
-                Outcome outcome = FindOutcome(s, m_class.name, operation);
+                if (slot <= 0) return false;
+                outcome = FindOutcome(s, m_class.name, operation);
+                release = s.release;
+                return true;
+            });
+            if (!known) return E_NOTIMPL;
+            if (outcome.stallMs) {
+                State& s = TheState();
+                ++s.stalled;
+                ::WaitForSingleObject(release->get(), outcome.stallMs);
+                --s.stalled;
+            }
+            return Locked([&](State&) {
                 if (operation == "get_strError") {
                     outcome.text = outcome.errorText.value_or(m_lastError);
                 } else {
                     m_lastError = outcome.errorText.value_or(std::wstring());
                 }
                 HRESULT hr = outcome.hr;
-                (WriteOut(outcome, args, hr), ...);
+                (WriteOut(outcome, args, hr, reinterpret_cast<IDispatch*>(this)), ...);
                 return hr;
             });
         });
@@ -264,6 +296,20 @@ void Reset()
         s.outcomes.clear();
         s.activations = 0;
     });
+    ReleaseStalls();
+}
+
+void ReleaseStalls()
+{
+    Locked([](State& s) {
+        ::SetEvent(s.release->get());
+        s.release = State::NewReleaseEvent();
+    });
+}
+
+int Stalled()
+{
+    return TheState().stalled;
 }
 
 void SetOutcome(const std::string& className, const std::string& operation, const Outcome& outcome)

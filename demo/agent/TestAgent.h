@@ -29,6 +29,7 @@ struct Call {
     int instance = 0;      // 1, 2, ... in activation order since the last Reset, across all three classes
     std::string operation; // "CreateAEntry", "put_Type", "get_strError", ...
     std::vector<Arg> args;
+    DWORD thread = 0; // the thread the agent was called on
 
     // e.g. DnsAdmin#1.CreateAEntry("zone1", "www", "10.0.0.1", &out)
     std::string ToString() const;
@@ -46,10 +47,17 @@ struct Outcome {
     std::optional<double> size;            // GetMailFolderSize
     std::optional<long> count;             // GetMailBoxCount
     std::optional<std::wstring> userList;  // GetMEUsersList: a VT_BSTR VARIANT
+    bool userListObject = false;           // GetMEUsersList: the agent object itself, as VT_DISPATCH
+    // How long the operation keeps its caller waiting before it answers, as a hung host
+    // would; kUntilReleased waits for ReleaseStalls.
+    DWORD stallMs = 0;
 };
+constexpr DWORD kUntilReleased = INFINITE;
 
 // Process-wide state shared by every agent object.
-void Reset(); // forget calls, outcomes and the activation count
+void Reset();         // forget calls, outcomes and the activation count; release every stall
+void ReleaseStalls(); // operations stalled so far answer now
+int Stalled();        // calls stalled right now
 // Throws std::invalid_argument for a class or operation the agent does not have, so that a
 // misspelt name fails loudly instead of never matching.
 void SetOutcome(const std::string& className, const std::string& operation, const Outcome& outcome);

@@ -165,6 +165,21 @@ public:
     {
         return Number(count, testagent::LiveObjects());
     }
+    HRESULT STDMETHODCALLTYPE Stall(BSTR className, BSTR operation, LONG milliseconds) noexcept override
+    {
+        return Program(className, operation, [&](testagent::Outcome& outcome) {
+            outcome.stallMs = milliseconds < 0 ? testagent::kUntilReleased : static_cast<DWORD>(milliseconds);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseStalls() noexcept override
+    {
+        testagent::ReleaseStalls();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Stalled(LONG* count) noexcept override
+    {
+        return Number(count, testagent::Stalled());
+    }
 
 private:
     // SetText and SetNumber add to the operation's outcome; SetOutcome replaces its HRESULT,
@@ -273,9 +288,10 @@ HRESULT STDAPICALLTYPE DllCanUnloadNow()
     return testagent::LiveObjects() == 0 && g_locks == 0 ? S_OK : S_FALSE;
 }
 
-// Registers the classes (apartment model), the control's ProgID and both embedded type
-// libraries: the agent's lets the standard marshaler carry its interfaces between
-// apartments.
+// Registers the classes, the control's ProgID and both embedded type libraries: the
+// agent's lets the standard marshaler carry its interfaces between apartments. The classes
+// take callers of both apartment kinds directly, as a remote agent serves each call on a
+// thread of its own: a stalled call then holds only the thread that made it.
 HRESULT STDAPICALLTYPE DllRegisterServer()
 {
     return ComBoundary([] {
@@ -283,7 +299,7 @@ HRESULT STDAPICALLTYPE DllRegisterServer()
         for (const ClassFactory& served : g_factories) {
             const std::wstring key = L"CLSID\\" + GuidText(served.clsid) + L"\\InprocServer32";
             SetValue(key, nullptr, path);
-            SetValue(key, L"ThreadingModel", L"Apartment");
+            SetValue(key, L"ThreadingModel", L"Both");
         }
         const std::wstring control = GuidText(CLSID_VelaTestAgentControl);
         SetValue(L"CLSID\\" + control + L"\\ProgID", nullptr, kControlProgId);

@@ -9,14 +9,11 @@ using BindConnection = RemoteConnection<IBindDnsAdmin>;
 STDMETHODIMP CVelaServerAccess::CBindDNSDomain(BSTR RemoteHost, BSTR DomainName, BSTR IPAddress,
                                                short* pVal) noexcept
 {
-    return Forward<IBindDnsAdmin>(
-        commands::CBindDNSDomain, RemoteHost, {DomainName},
-        [&](BindConnection& bind) {
-            return bind->CBindDNSDomain(DomainName, IPAddress, m_resellersoaEnabled,
-                                        CopyOf(m_resellerns1).get(), CopyOf(m_resellerns2).get(),
-                                        CopyOf(m_resellersoamail).get(), &m_nResult);
-        },
-        ValueOrZero(pVal, m_nResult));
+    return Forward<IBindDnsAdmin>(commands::CBindDNSDomain, RemoteHost, {DomainName},
+                                  Call(&IBindDnsAdmin::CBindDNSDomain, DomainName, IPAddress,
+                                       m_resellersoaEnabled, CopyOf(m_resellerns1), CopyOf(m_resellerns2),
+                                       CopyOf(m_resellersoamail), Into(&m_nResult)),
+                                  ValueOrZero(pVal, m_nResult));
 }
 
 STDMETHODIMP CVelaServerAccess::CreateBindARecord(BSTR RemoteHost, BSTR DomainName, BSTR hostname,
@@ -24,9 +21,7 @@ STDMETHODIMP CVelaServerAccess::CreateBindARecord(BSTR RemoteHost, BSTR DomainNa
 {
     return Forward<IBindDnsAdmin>(
         commands::CreateBindARecord, RemoteHost, {DomainName},
-        [&](BindConnection& bind) {
-            return bind->CreateBindARecord(DomainName, hostname, IPAddress, &m_nResult);
-        },
+        Call(&IBindDnsAdmin::CreateBindARecord, DomainName, hostname, IPAddress, Into(&m_nResult)),
         ValueOrZero(pVal, m_nResult));
 }
 
@@ -35,16 +30,15 @@ STDMETHODIMP CVelaServerAccess::CreateBindMXRecord(BSTR RemoteHost, BSTR DomainN
 {
     return Forward<IBindDnsAdmin>(
         commands::CreateBindMXRecord, RemoteHost, {DomainName},
-        [&](BindConnection& bind) { return bind->CreateBindMXRecord(DomainName, hostname, &m_nResult); },
+        Call(&IBindDnsAdmin::CreateBindMXRecord, DomainName, hostname, Into(&m_nResult)),
         ValueOrZero(pVal, m_nResult));
 }
 
 STDMETHODIMP CVelaServerAccess::DeleteBindSoa(BSTR RemoteHost, BSTR DomainName, short* pVal) noexcept
 {
-    return Forward<IBindDnsAdmin>(
-        commands::DeleteBindSoa, RemoteHost, {DomainName},
-        [&](BindConnection& bind) { return bind->DeleteBindSoa(DomainName, &m_nResult); },
-        ValueOrZero(pVal, m_nResult));
+    return Forward<IBindDnsAdmin>(commands::DeleteBindSoa, RemoteHost, {DomainName},
+                                  Call(&IBindDnsAdmin::DeleteBindSoa, DomainName, Into(&m_nResult)),
+                                  ValueOrZero(pVal, m_nResult));
 }
 
 STDMETHODIMP CVelaServerAccess::DeleteBindARec(BSTR RemoteHost, BSTR DomainName, BSTR hostname,
@@ -52,17 +46,16 @@ STDMETHODIMP CVelaServerAccess::DeleteBindARec(BSTR RemoteHost, BSTR DomainName,
 {
     return Forward<IBindDnsAdmin>(
         commands::DeleteBindARec, RemoteHost, {DomainName},
-        [&](BindConnection& bind) { return bind->DeleteBindARec(DomainName, hostname, &m_nResult); },
+        Call(&IBindDnsAdmin::DeleteBindARec, DomainName, hostname, Into(&m_nResult)),
         ValueOrZero(pVal, m_nResult));
 }
 
 STDMETHODIMP CVelaServerAccess::DeleteBindMX(BSTR RemoteHost, BSTR DomainName, BSTR hostname,
                                              short* pVal) noexcept
 {
-    return Forward<IBindDnsAdmin>(
-        commands::DeleteBindMX, RemoteHost, {DomainName},
-        [&](BindConnection& bind) { return bind->DeleteBindMX(DomainName, hostname, &m_nResult); },
-        ValueOrZero(pVal, m_nResult));
+    return Forward<IBindDnsAdmin>(commands::DeleteBindMX, RemoteHost, {DomainName},
+                                  Call(&IBindDnsAdmin::DeleteBindMX, DomainName, hostname, Into(&m_nResult)),
+                                  ValueOrZero(pVal, m_nResult));
 }
 
 STDMETHODIMP CVelaServerAccess::ControlService(BSTR RemoteHost, BSTR Action, BSTR ServiceName,
@@ -70,10 +63,9 @@ STDMETHODIMP CVelaServerAccess::ControlService(BSTR RemoteHost, BSTR Action, BST
 {
     // The service's status is not a zone result: it leaves m_nResult alone.
     short status = 0;
-    return Forward<IBindDnsAdmin>(
-        commands::ControlService, RemoteHost, {Action, ServiceName},
-        [&](BindConnection& bind) { return bind->ControlService(Action, ServiceName, &status); },
-        ValueOrZero(pVal, status));
+    return Forward<IBindDnsAdmin>(commands::ControlService, RemoteHost, {Action, ServiceName},
+                                  Call(&IBindDnsAdmin::ControlService, Action, ServiceName, Into(&status)),
+                                  ValueOrZero(pVal, status));
 }
 
 STDMETHODIMP CVelaServerAccess::CreateBindSPFRecord(BSTR RemoteHost, BSTR DomainName, BSTR SPFRecord,
@@ -81,7 +73,7 @@ STDMETHODIMP CVelaServerAccess::CreateBindSPFRecord(BSTR RemoteHost, BSTR Domain
 {
     return Forward<IBindDnsAdmin>(
         commands::CreateBindSPFRecord, RemoteHost, {DomainName},
-        [&](BindConnection& bind) { return bind->CreateBindSPFRecord(DomainName, SPFRecord, &m_nResult); },
+        Call(&IBindDnsAdmin::CreateBindSPFRecord, DomainName, SPFRecord, Into(&m_nResult)),
         ValueOrZero(pVal, m_nResult));
 }
 

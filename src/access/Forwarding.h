@@ -1,15 +1,20 @@
 // The forwarding procedure that every command method runs, written once. A command
 // method supplies only its own choices: a Command (below), its action-text
-// placeholders, the exchange with the remote object (settings, then the main call) and
-// what its out-value receives on success and on failure.
+// placeholders, the exchange with the remote object (settings, then the main call, with
+// the values bound to it; see Exchange.h) and what its out-value receives on success and
+// on failure. With a command time-out the remote part of the procedure runs on a thread
+// of its own; everything else stays on the caller's.
 #pragma once
 
+#include "access/Exchange.h"
 #include "access/VelaServerAccess.h"
 #include "common/Format.h"
+#include "remote/Detached.h"
 #include "remote/RemoteConnection.h"
 #include "remote/Text.h"
 
-#include <cstring>
+#include <exception>
+#include <memory>
 #include <type_traits>
 #include <utility>
 
@@ -51,37 +56,19 @@ constexpr const char kSuccess[] = "Success";
 // Start runs first and Abandon when memory runs out on the way (the member then returns
 // E_OUTOFMEMORY): an out-value the component writes is then a valid value or null.
 
-// What an out-value holds once emptied.
-inline void Empty(BSTR& value) noexcept
-{
-    ::SysFreeString(std::exchange(value, nullptr));
-}
-inline void Empty(VARIANT& value) noexcept
-{
-    // One the system cannot clear (a locked array, say) is left empty all the same.
-    if (FAILED(::VariantClear(&value))) ::VariantInit(&value);
-}
-template <typename Number> void Empty(Number& value) noexcept
-{
-    value = Number{};
-}
-
 // Handed straight to the remote agent, which alone writes it. Should memory run out after
 // the agent wrote it, it is emptied: COM lets the caller of a failed call ignore its
 // out-values, so a text would leak and an object in a VARIANT would stay alive. What the
 // agent did not write is the caller's, and stays as it was.
 template <typename T> struct HandedThrough {
     T* out;
-    T given{}; // the caller's value, to tell whether the agent wrote one
-    void Start() noexcept
-    {
-        if (out) std::memcpy(&given, out, sizeof(T));
-    }
+    Given<T> given{}; // the caller's value, to tell whether the agent wrote one
+    void Start() noexcept { given = Given<T>(out); }
     void Succeeded() noexcept {}
     void Failed(const std::string&) noexcept {}
     void Abandon() noexcept
     {
-        if (out && std::memcmp(&given, out, sizeof(T)) != 0) Empty(*out);
+        if (out && given.ChangedIn(*out)) Empty(*out);
     }
 };
 template <typename T> HandedThrough(T*) -> HandedThrough<T>;
@@ -185,6 +172,91 @@ inline unique_bstr Rewiden(BSTR text)
     return Widen(Narrow(text));
 }
 
+// What the remote part of a command leaves for the caller to judge.
+struct RemoteOutcome {
+    HRESULT failure = S_OK;       // raised: activation, an unusable connection, or a test of the command's
+    HRESULT afterOutValue = S_OK; // the main call's, for a command that judges it after its out-value
+    unique_bstr errorText;        // the agent's error text, when the command fetches it
+};
+
+// The remote part of a command: activation on the host, the exchange, the error text, each
+// call in the command's order. On a failure the connection is released at once.
+template <typename Interface, typename Exchange>
+RemoteOutcome RunRemote(const Command& command, BSTR host, Exchange& exchange,
+                        RemoteConnection<Interface>& connection)
+{
+    RemoteOutcome outcome;
+    try {
+        unique_bstr widenedHost;
+        if (command.host == HostName::Widened) widenedHost = Rewiden(host);
+        connection.Open(command.host == HostName::Widened ? widenedHost.get() : host);
+
+        const HRESULT hr = exchange(connection);
+        if (command.test == TestPoint::AfterCall) RAISE_IF_FAILED(hr);
+        if constexpr (kHasErrorText<Interface>) {
+            if (command.errorTarget != ErrorTarget::Success) {
+                const HRESULT errorHr = connection->get_strError(outcome.errorText.put());
+                if (command.test == TestPoint::ErrorTextHResult) RAISE_IF_FAILED(errorHr);
+                if (command.test == TestPoint::AfterErrorText) RAISE_IF_FAILED(hr);
+            }
+        }
+        if (command.test == TestPoint::AfterOutValue) outcome.afterOutValue = hr;
+    } catch (const Failure& failure) {
+        connection.Release();
+        outcome.failure = failure.code();
+    }
+    return outcome;
+}
+
+// The remote part run on a thread of its own, on copies, so that it can go on after the
+// caller stopped waiting for it.
+template <typename Interface, typename Exchange> class DetachedExchange final : public DetachedWork {
+public:
+    DetachedExchange(const Command& command, BSTR host, Exchange exchange)
+        : m_command(command), m_host(Detach(host)), m_exchange(std::move(exchange))
+    {
+    }
+
+    void Run() noexcept override
+    {
+        try {
+            RemoteConnection<Interface> connection;
+            m_outcome = RunRemote<Interface>(m_command, m_host.get(), m_exchange, connection);
+        } catch (...) {
+            m_error = std::current_exception();
+        }
+    }
+    void HandOver() noexcept override { m_exchange.HandOver(); }
+    void Discard() noexcept override { m_exchange.Discard(); }
+
+    // On the caller's thread, when the exchange was on time: its results are the caller's.
+    RemoteOutcome Adopt()
+    {
+        m_exchange.Adopt();
+        if (m_error) std::rethrow_exception(m_error);
+        return std::move(m_outcome);
+    }
+
+private:
+    const Command m_command;
+    const unique_bstr m_host;
+    Exchange m_exchange;
+    RemoteOutcome m_outcome;
+    std::exception_ptr m_error;
+};
+
+// The remote part under a time-out: past it the command fails as if the host could not be
+// reached, and nothing the exchange does afterwards reaches the caller or the object.
+template <typename Interface, typename Exchange>
+RemoteOutcome RunRemoteWithin(DWORD timeoutMs, const Command& command, BSTR host, Exchange&& exchange)
+{
+    using Detached = DetachedExchange<Interface, decltype(std::move(exchange).Detach())>;
+    const auto work = std::make_shared<Detached>(command, host, std::move(exchange).Detach());
+    RemoteOutcome outcome;
+    outcome.failure = RunDetached(work, timeoutMs);
+    return FAILED(outcome.failure) ? std::move(outcome) : work->Adopt();
+}
+
 template <typename Interface, typename Exchange, typename Out>
 HRESULT CVelaServerAccess::Forward(const Command& command, BSTR host,
                                    std::initializer_list<Placeholder> placeholders, Exchange&& exchange,
@@ -198,26 +270,21 @@ HRESULT CVelaServerAccess::Forward(const Command& command, BSTR host,
             std::string localError;
             std::string& errorText = command.errorTarget == ErrorTarget::CallLocal ? localError : m_strError;
             try {
+                // Held here, without a time-out, so that the agent object goes only after the record.
                 RemoteConnection<Interface> connection;
-                unique_bstr widenedHost;
-                if (command.host == HostName::Widened) widenedHost = Rewiden(host);
-                connection.Open(command.host == HostName::Widened ? widenedHost.get() : host);
+                const RemoteOutcome remote =
+                    m_commandTimeoutMs
+                        ? RunRemoteWithin<Interface>(m_commandTimeoutMs, command, host, std::move(exchange))
+                        : RunRemote<Interface>(command, host, exchange, connection);
+                RAISE_IF_FAILED(remote.failure);
 
-                const HRESULT hr = exchange(connection);
-                if (command.test == TestPoint::AfterCall) RAISE_IF_FAILED(hr);
-
-                if (command.errorTarget == ErrorTarget::Success) {
+                if (command.errorTarget == ErrorTarget::Success)
                     errorText = kSuccess;
-                } else if constexpr (kHasErrorText<Interface>) {
-                    unique_bstr remoteError;
-                    const HRESULT errorHr = connection->get_strError(remoteError.put());
-                    if (command.test == TestPoint::ErrorTextHResult) RAISE_IF_FAILED(errorHr);
-                    if (command.test == TestPoint::AfterErrorText) RAISE_IF_FAILED(hr);
-                    errorText = Narrow(remoteError.get());
-                }
+                else if (kHasErrorText<Interface>)
+                    errorText = Narrow(remote.errorText.get());
 
                 out.Succeeded();
-                if (command.test == TestPoint::AfterOutValue) RAISE_IF_FAILED(hr);
+                RAISE_IF_FAILED(remote.afterOutValue);
 
                 // A remote error text with a successful HRESULT still counts as failed in the log.
                 if (command.errorTarget != ErrorTarget::Success && !errorText.empty())
@@ -225,7 +292,7 @@ HRESULT CVelaServerAccess::Forward(const Command& command, BSTR host,
                 if (command.logged) m_log.Log(action, result);
                 connection.Release();
             } catch (const Failure& failure) {
-                // The connection was released as the failure left the block.
+                // The connection was released before the failure was raised.
                 errorText = failure.ErrorText();
                 out.Failed(errorText);
                 result = Format(kOperationFailed, {errorText});

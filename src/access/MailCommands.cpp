@@ -25,24 +25,28 @@ STDMETHODIMP CVelaServerAccess::MailSetup(BSTR RemoteServer, BSTR servertype, BS
 {
     return Forward<IServerAdmin>(
         commands::MailSetup, RemoteServer, {newdomain, servertype},
-        [&](ServerConnection& server) {
-            const std::string alias = Narrow(m_imail_domainAlias.get());
-            const std::string type = Narrow(servertype);
-            server->put_lMaxMailusers(m_lMaxMailusers);
-            // Each mail server takes its own settings; the agent chooses by the same text.
-            if (SameText(type, kIMail)) {
-                server->put_imail_databasetype(1);
-                server->put_imail_domainAlias(Widen(alias).get());
-            }
-            if (SameText(type, kMailMax)) {
-                server->put_mailmax_domainAlias(Widen(alias).get());
-                server->put_mailmax_dbPath(Widen(kMailMaxFolder + Narrow(newdomain)).get());
-            }
-            if (SameText(type, kSmarterMail)) server->put_SmarterMailAccountLimit(m_SmarterMailAccountLimit);
-            short ignored = 0;
-            return server->MailSetup(Widen(type).get(), Rewiden(newdomain).get(), Rewiden(username).get(),
-                                     Rewiden(password).get(), Rewiden(IPAddress).get(), &ignored);
-        },
+        Exchange(
+            [](ServerConnection& server, BSTR servertype, BSTR newdomain, BSTR username, BSTR password,
+               BSTR IPAddress, BSTR domainAlias, long maxMailUsers, long accountLimit) {
+                const std::string alias = Narrow(domainAlias);
+                const std::string type = Narrow(servertype);
+                server->put_lMaxMailusers(maxMailUsers);
+                // Each mail server takes its own settings; the agent chooses by the same text.
+                if (SameText(type, kIMail)) {
+                    server->put_imail_databasetype(1);
+                    server->put_imail_domainAlias(Widen(alias).get());
+                }
+                if (SameText(type, kMailMax)) {
+                    server->put_mailmax_domainAlias(Widen(alias).get());
+                    server->put_mailmax_dbPath(Widen(kMailMaxFolder + Narrow(newdomain)).get());
+                }
+                if (SameText(type, kSmarterMail)) server->put_SmarterMailAccountLimit(accountLimit);
+                short ignored = 0;
+                return server->MailSetup(Widen(type).get(), Rewiden(newdomain).get(), Rewiden(username).get(),
+                                         Rewiden(password).get(), Rewiden(IPAddress).get(), &ignored);
+            },
+            servertype, newdomain, username, password, IPAddress, m_imail_domainAlias.get(), m_lMaxMailusers,
+            m_SmarterMailAccountLimit),
         OneOrZero(pVal));
 }
 
@@ -51,11 +55,12 @@ STDMETHODIMP CVelaServerAccess::AddUser(BSTR RemoteServer, BSTR servertype, BSTR
 {
     return Forward<IServerAdmin>(
         commands::AddUser, RemoteServer, {newdomain, servertype},
-        [&](ServerConnection& server) {
-            short ignored = 0;
-            return server->AddUser(Rewiden(servertype).get(), Rewiden(newdomain).get(),
-                                   Rewiden(username).get(), Rewiden(password).get(), &ignored);
-        },
+        Exchange(
+            [](ServerConnection& server, BSTR servertype, BSTR newdomain, BSTR username, BSTR password) {
+                short ignored = 0;
+                return server->AddUser(servertype, newdomain, username, password, &ignored);
+            },
+            Rewiden(servertype), Rewiden(newdomain), Rewiden(username), Rewiden(password)),
         OneOrZero(pVal));
 }
 
@@ -65,19 +70,16 @@ STDMETHODIMP CVelaServerAccess::DeleteMailDomain(BSTR RemoteServer, BSTR DomainT
     short result = 0;
     return Forward<IServerAdmin>(
         commands::DeleteMailDomain, RemoteServer, {DomainName, DomainType},
-        [&](ServerConnection& server) {
-            return server->DeleteMailDomain(Rewiden(DomainType).get(), Rewiden(DomainName).get(), &result);
-        },
+        Call(&IServerAdmin::DeleteMailDomain, Rewiden(DomainType), Rewiden(DomainName), Into(&result)),
         ValueOrZero(pVal, result));
 }
 
 STDMETHODIMP CVelaServerAccess::GetMailFolderSize(BSTR RemoteServer, BSTR servertype, BSTR DomainName,
                                                   double* pVal) noexcept
 {
-    return Forward<IServerAdmin>(
-        commands::GetMailFolderSize, RemoteServer, {DomainName, servertype},
-        [&](ServerConnection& server) { return server->GetMailFolderSize(servertype, DomainName, pVal); },
-        HandedThrough{pVal});
+    return Forward<IServerAdmin>(commands::GetMailFolderSize, RemoteServer, {DomainName, servertype},
+                                 Call(&IServerAdmin::GetMailFolderSize, servertype, DomainName, Into(pVal)),
+                                 HandedThrough{pVal});
 }
 
 STDMETHODIMP CVelaServerAccess::ResetMailBoxes(BSTR RemoteServer, BSTR servertype, BSTR DomainName,
@@ -85,9 +87,7 @@ STDMETHODIMP CVelaServerAccess::ResetMailBoxes(BSTR RemoteServer, BSTR servertyp
 {
     return Forward<IServerAdmin>(
         commands::ResetMailBoxes, RemoteServer, {DomainName, servertype, MailBoxCount},
-        [&](ServerConnection& server) {
-            return server->ResetMailBoxes(servertype, DomainName, MailBoxCount, pVal);
-        },
+        Call(&IServerAdmin::ResetMailBoxes, servertype, DomainName, MailBoxCount, Into(pVal)),
         HandedThrough{pVal});
 }
 
@@ -96,19 +96,16 @@ STDMETHODIMP CVelaServerAccess::GetMailBoxCount(BSTR RemoteServer, BSTR serverty
 {
     return Forward<IServerAdmin>(
         commands::GetMailBoxCount, RemoteServer, {DomainName, servertype},
-        [&](ServerConnection& server) {
-            return server->GetMailBoxCount(servertype, DomainName, MailBoxCount);
-        },
+        Call(&IServerAdmin::GetMailBoxCount, servertype, DomainName, Into(MailBoxCount)),
         HandedThrough{MailBoxCount});
 }
 
 STDMETHODIMP CVelaServerAccess::BackupMailDomain(BSTR RemoteServer, BSTR servertype, BSTR DomainName,
                                                  BSTR* list) noexcept
 {
-    return Forward<IServerAdmin>(
-        commands::BackupMailDomain, RemoteServer, {DomainName, servertype},
-        [&](ServerConnection& server) { return server->BackupMailDomain(servertype, DomainName, list); },
-        HandedThrough{list});
+    return Forward<IServerAdmin>(commands::BackupMailDomain, RemoteServer, {DomainName, servertype},
+                                 Call(&IServerAdmin::BackupMailDomain, servertype, DomainName, Into(list)),
+                                 HandedThrough{list});
 }
 
 } // namespace vela

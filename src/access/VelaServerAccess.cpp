@@ -29,7 +29,7 @@ void Append(unique_bstr& stored, BSTR text) noexcept
 
 } // namespace
 
-CVelaServerAccess::CVelaServerAccess()
+CVelaServerAccess::CVelaServerAccess() : m_commandTimeoutMs(GetCommandTimeoutSeconds() * 1000)
 {
     m_log.Open(GetLogFilePath());
 }

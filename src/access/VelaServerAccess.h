@@ -125,6 +125,8 @@ private:
     unique_bstr m_resellerns2;
     unique_bstr m_resellersoamail;
     short m_resellersoaEnabled = 0;
+    // Read once, at creation: 0 forwards on the caller's thread with no limit, as by default.
+    const DWORD m_commandTimeoutMs = 0;
 };
 
 // The object behind SecDNSAdmin. Its one method does nothing; the working SetupSecDNS

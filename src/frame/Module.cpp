@@ -5,6 +5,7 @@
 #include "frame/ComObject.h"
 #include "frame/Registration.h"
 #include "frame/Resource.h"
+#include "remote/Detached.h"
 
 namespace vela {
 
@@ -151,7 +152,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 STDAPI DllCanUnloadNow()
 {
-    return vela::Module().LockCount() == 0 ? S_OK : S_FALSE;
+    // A command that timed out may still run its exchange on a thread of ours.
+    return vela::Module().LockCount() == 0 && vela::RunningDetachedWork() == 0 ? S_OK : S_FALSE;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* result)

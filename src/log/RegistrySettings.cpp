@@ -12,6 +12,7 @@ constexpr const char kInstallPathValue[] = "InstallPath";
 constexpr const char kAdminSubdirectory[] = "\\web\\admin";
 constexpr const char kLogsSubdirectory[] = "\\Logs";
 constexpr const char kLogFileName[] = "\\VelaDComClient.csv";
+constexpr const char kCommandTimeoutValue[] = "CommandTimeoutSeconds";
 
 // Keys are opened with RegCreateKeyExA, as the product's other parts do: a missing key
 // is created empty when the process may, which is part of how the settings behave.
@@ -92,6 +93,28 @@ std::string GetAdminDirectory() noexcept
     } catch (const std::bad_alloc&) {
         return {};
     }
+}
+
+DWORD ReadTimeoutSeconds(const std::string& keyPath, const char* valueName) noexcept
+{
+    // An opt-in setting of ours, not the product's: reading it leaves no trace in the
+    // registry, unlike the settings above.
+    unique_hkey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return 0;
+    DWORD type = REG_NONE;
+    DWORD seconds = 0;
+    DWORD size = sizeof seconds;
+    if (::RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&seconds), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof seconds)
+        return 0;
+    return seconds < kMaxCommandTimeoutSeconds ? seconds : kMaxCommandTimeoutSeconds;
+}
+
+DWORD GetCommandTimeoutSeconds() noexcept
+{
+    return ReadTimeoutSeconds(kGeneralKey, kCommandTimeoutValue);
 }
 
 std::string GetLogFilePath() noexcept

@@ -28,6 +28,12 @@ private:
 
 // "InstallPath" followed by "\web\admin", or empty when not configured.
 std::string GetAdminDirectory() noexcept;
+// The time each command's remote exchange may take: "CommandTimeoutSeconds", a REG_DWORD
+// beside "InstallPath", up to an hour. 0 (missing, 0, or of another type): no limit.
+constexpr DWORD kMaxCommandTimeoutSeconds = 3600;
+DWORD GetCommandTimeoutSeconds() noexcept;
+// A REG_DWORD of seconds, up to kMaxCommandTimeoutSeconds, else 0; opens with no creation.
+DWORD ReadTimeoutSeconds(const std::string& keyPath, const char* valueName) noexcept;
 // The log file below the admin directory; creates its "Logs" folder. Empty when unknown.
 std::string GetLogFilePath() noexcept;
 

@@ -32,19 +32,30 @@ TextAllocator SetTextAllocator(TextAllocator allocator) noexcept
     return g_allocText.exchange(allocator ? allocator : &SystemAllocText);
 }
 
-std::string Narrow(BSTR text)
+std::string NarrowTo(UINT codePage, BSTR text)
 {
     const UINT length = text ? ::SysStringLen(text) : 0;
     if (length == 0) return {};
     // The platform converts at most INT_MAX characters in one call; a BSTR never holds more.
     const int wideLength = static_cast<int>(length > INT_MAX ? INT_MAX : length);
-    const int size =
-        ::WideCharToMultiByte(CP_ACP, kNarrowFlags, text, wideLength, nullptr, 0, nullptr, nullptr);
+    DWORD flags = kNarrowFlags;
+    int size = ::WideCharToMultiByte(codePage, flags, text, wideLength, nullptr, 0, nullptr, nullptr);
+    if (size <= 0 && ::GetLastError() == ERROR_INVALID_FLAGS) {
+        // UTF-8 ("Use Unicode UTF-8" on Windows) and GB18030 take no flags: they hold every
+        // character, so there is nothing to map to a look-alike anyway.
+        flags = 0;
+        size = ::WideCharToMultiByte(codePage, flags, text, wideLength, nullptr, 0, nullptr, nullptr);
+    }
     if (size <= 0) return {};
     std::string narrow(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, kNarrowFlags, text, wideLength, narrow.data(), size, nullptr, nullptr);
+    ::WideCharToMultiByte(codePage, flags, text, wideLength, narrow.data(), size, nullptr, nullptr);
     narrow.resize(narrow.find('\0') == std::string::npos ? narrow.size() : narrow.find('\0'));
     return narrow;
+}
+
+std::string Narrow(BSTR text)
+{
+    return NarrowTo(CP_ACP, text);
 }
 
 unique_bstr Widen(const std::string& text)

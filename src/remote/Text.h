@@ -13,6 +13,8 @@ namespace vela {
 // default character, also where the code page has a look-alike. An embedded NUL ends the
 // text, as it would for any 8-bit C string.
 std::string Narrow(BSTR text);
+// The same into another code page: for the code pages an ANSI code page may be.
+std::string NarrowTo(UINT codePage, BSTR text);
 
 // A new BSTR the caller owns. Throws std::bad_alloc when it cannot be allocated.
 unique_bstr Widen(const std::string& text);

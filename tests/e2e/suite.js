@@ -2,7 +2,8 @@
 // drive it, against the stand-in agent registered in the same Wine prefix (Wine activates
 // every host name locally). What only a script can show: the VARIANTs the out-values
 // arrive in, member names in another letter case, an appending put, a failing host's exact
-// text, the second class, two objects on one log, and the log's records read back.
+// text, the second class, two objects on one log, a hung host under a command time-out, and
+// the log's records read back.
 // Usage: cscript //nologo suite.js <agent dll> <log file>; ends with "N passed, M failed".
 var passed = 0, failed = 0;
 var AGENT_DLL = WScript.Arguments.Item(0), LOG = WScript.Arguments.Item(1);
@@ -104,6 +105,33 @@ function twoObjects(a) {
     }
 }
 
+// With a command time-out set, a hung host costs a call the time-out and no more; the
+// agent's late answer reaches neither the script nor the object.
+function hungHost() {
+    var general = "HKLM\\SOFTWARE\\Corvane\\Nt Vela Console\\General";
+    shell.RegWrite(general + "\\CommandTimeoutSeconds", 1, "REG_DWORD");
+    try {
+        var t = new ActiveXObject("VeladcomClient.VelaServerAccess"); // reads the setting
+        agent.Stall("DnsAdmin", "CreateAEntry", -1);
+        var started = new Date().getTime();
+        eq(t.CreateAEntry("hung", "zone6", "www", "10.0.0.6"), 0, "CreateAEntry on a hung host");
+        var waited = new Date().getTime() - started, error = t.strError;
+        eq(waited >= 900, true, "waited for the time-out: " + waited + " ms");
+        eq(agent.Stalled, 1, "returned while the agent still works");
+        eq(/\[8001011f\]$/.test(error), true, "strError names the time-out: " + error);
+        record(act("hung", "Create A Record for Domain 'zone6'"), error);
+        agent.ReleaseStalls();
+        // Wine's WScript has no Sleep: poll the agent until its object is released.
+        for (var until = new Date().getTime() + 30000; agent.LiveObjects > 0 && new Date().getTime() < until;) {}
+        eq(agent.LiveObjects, 0, "the late exchange ended");
+        eq(t.strError, error, "strError after the agent's late answer");
+    } finally {
+        agent.Stall("DnsAdmin", "CreateAEntry", 0);
+        // Wine's WScript.Shell has no RegDelete.
+        shell.Run('reg delete "' + general + '" /v CommandTimeoutSeconds /f', 0, true);
+    }
+}
+
 // Released, the objects close the log: read it back whole.
 function wholeLog(start) {
     CollectGarbage();
@@ -121,7 +149,7 @@ function wholeLog(start) {
     }
 }
 
-var steps = [outValues, appendingPut, failures, secDNSAdmin, twoObjects];
+var steps = [outValues, appendingPut, failures, secDNSAdmin, twoObjects, hungHost];
 var start = now(), a = new ActiveXObject("VeladcomClient.VelaServerAccess");
 for (var i = 0; i < steps.length; ++i) {
     try {

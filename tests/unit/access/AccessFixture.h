@@ -5,6 +5,7 @@
 
 #include "access/VelaServerAccess.h"
 #include "remote/Activation.h"
+#include "remote/Detached.h"
 #include "LogTestSupport.h"
 #include "TestAgent.h"
 
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
@@ -68,14 +70,16 @@ inline std::string Ascii(BSTR text)
     return ascii;
 }
 
-// How the component reports a failure: the system's message less its CR LF, then the
-// HRESULT in lower-case hex.
+// How the component reports a failure: the system's message less its CR LF (Wine has none
+// for some HRESULTs, such as RPC_E_TIMEOUT: then the fallback), then the HRESULT in hex.
 inline std::string ErrorText(HRESULT hr)
 {
     char* text = nullptr;
     ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
                      static_cast<DWORD>(hr), 0x400, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = text ? text : "<no system text>";
+    char fallback[32];
+    std::snprintf(fallback, sizeof fallback, "Unknown error 0x%lX", static_cast<unsigned long>(hr));
+    std::string message = text ? text : fallback;
     ::LocalFree(text);
     if (message.size() > 2 && message.compare(message.size() - 2, 2, "\r\n") == 0)
         message.resize(message.size() - 2);
@@ -118,7 +122,12 @@ struct Activator {
     {
         Activator& a = Get();
         const wchar_t* name = server->pwszName;
-        a.seen.push_back({clsid, *request->pIID, context, name != nullptr, name ? name : L""});
+        {
+            // Commands with a time-out activate on threads of their own, several at once.
+            static std::mutex lock;
+            const std::lock_guard<std::mutex> guard(lock);
+            a.seen.push_back({clsid, *request->pIID, context, name != nullptr, name ? name : L""});
+        }
         if (FAILED(a.fail)) return a.fail;
         request->pItf = nullptr;
         request->hr = a.refuse;
@@ -129,6 +138,41 @@ struct Activator {
 };
 
 constexpr const char kServersKey[] = "SOFTWARE\\Corvane\\NT Vela Console\\Servers";
+constexpr const char kGeneralKey[] = "SOFTWARE\\Corvane\\Nt Vela Console\\General";
+
+// "CommandTimeoutSeconds" for the objects created while it lives; 0 leaves none.
+class ScopedCommandTimeout {
+public:
+    explicit ScopedCommandTimeout(DWORD seconds)
+    {
+        if (seconds)
+            ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGeneralKey, "CommandTimeoutSeconds", REG_DWORD, &seconds,
+                              sizeof seconds);
+    }
+    ~ScopedCommandTimeout()
+    {
+        ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kGeneralKey, "CommandTimeoutSeconds");
+    }
+    ScopedCommandTimeout(const ScopedCommandTimeout&) = delete;
+    ScopedCommandTimeout& operator=(const ScopedCommandTimeout&) = delete;
+};
+
+// Polls `done` until it holds or a generous time has passed; false then.
+template <typename Done> bool Eventually(Done&& done)
+{
+    const ULONGLONG end = ::GetTickCount64() + 30000;
+    while (!done()) {
+        if (::GetTickCount64() > end) return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
+// Commands that timed out still run their exchange; a test waits for them to end.
+inline bool LateExchangesEnd()
+{
+    return Eventually([] { return RunningDetachedWork() == 0; });
+}
 
 class AccessTest : public ::testing::Test {
 protected:
@@ -144,6 +188,8 @@ protected:
     }
     void TearDown() override
     {
+        testagent::ReleaseStalls();
+        EXPECT_TRUE(LateExchangesEnd());
         m_objects.clear();
         ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kServersKey);
         SetActivationFunction(m_previous);

@@ -1,9 +1,12 @@
 // Every command method on four paths: the agent succeeds; it succeeds and leaves an error
 // text; its operation fails; it cannot be activated. One row per member states its contract,
 // and each path checks the activation, the agent's calls in order, the out-value, strError,
-// the one log record and that the agent object was released.
+// the one log record and that the agent object was released. Every path runs without and
+// with a command time-out, which an agent that answers at once must not change; a fifth
+// path, for one member of each kind, has the agent answer only after the time-out.
 #include "AccessFixture.h"
 
+#include <algorithm>
 #include <tuple>
 
 namespace vela::test {
@@ -15,7 +18,7 @@ enum class Out { One, Result, Kept, Text, HandS, HandL, HandD, HandB, HandV, Non
 // Where the error text goes: m_strError (tested right after the main call, after fetching the
 // text, or by get_strError's own HRESULT), a call-local text, or nowhere, with "Success" set.
 enum class Err { Member, Late, ErrHr, Local, Success };
-enum class Path { Success, RemoteText, RemoteFailure, Unreachable };
+enum class Path { Success, RemoteText, RemoteFailure, Unreachable, Late };
 
 struct Outs {
     short s = kPoisonShort;
@@ -115,11 +118,12 @@ Seen Read(Outs& v)
 constexpr short kEarlierResult = 9;
 constexpr HRESULT kUnreachable = HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
 
-class CommandTable : public AccessTest, public ::testing::WithParamInterface<std::tuple<Row, Path>> {};
+class CommandTable : public AccessTest, public ::testing::WithParamInterface<std::tuple<Row, Path, DWORD>> {};
 
 TEST_P(CommandTable, ForwardsReportsAndLogs)
 {
-    const auto& [row, path] = GetParam();
+    const auto& [row, path, timeout] = GetParam();
+    const ScopedCommandTimeout timeoutSetting(timeout);
     IVelaServerAccess* object = NewObject();
     // An earlier command leaves "earlier" in strError and 9 in m_nResult.
     testagent::Outcome earlier;
@@ -132,7 +136,8 @@ TEST_P(CommandTable, ForwardsReportsAndLogs)
     Activator::Get() = {};
     const size_t before = LogLines().size();
 
-    const bool reached = path != Path::Unreachable, failed = path == Path::RemoteFailure || !reached;
+    const bool late = path == Path::Late, reached = path != Path::Unreachable && !late,
+               failed = path == Path::RemoteFailure || !reached;
     testagent::Outcome outcome;
     outcome.result = 5;
     outcome.text = L"zone text";
@@ -140,15 +145,24 @@ TEST_P(CommandTable, ForwardsReportsAndLogs)
     outcome.count = 42;
     outcome.userList = L"u1;u2";
     if (path != Path::Success) outcome.errorText = L"zone missing";
+    if (late) outcome.stallMs = testagent::kUntilReleased;
     testagent::SetOutcome(row.agentClass, row.member, outcome);
     if (path == Path::RemoteFailure) { // on the operation whose HRESULT the member tests
         outcome.hr = E_ACCESSDENIED;
         testagent::SetOutcome(row.agentClass, row.err == Err::ErrHr ? "get_strError" : row.member, outcome);
     }
-    if (!reached) Activator::Get().fail = kUnreachable;
+    if (path == Path::Unreachable) Activator::Get().fail = kUnreachable;
 
     Outs outs;
+    const ULONGLONG start = ::GetTickCount64();
     EXPECT_EQ(S_OK, row.invoke(object, outs));
+    if (late) {
+        EXPECT_EQ(1, testagent::Stalled()) << "the call waited for the agent";
+        EXPECT_GE(::GetTickCount64() - start, 900u) << "the call did not wait for its time-out";
+        // The agent answers now, with values that must reach nobody.
+        testagent::ReleaseStalls();
+        ASSERT_TRUE(LateExchangesEnd());
+    }
 
     ASSERT_EQ(1u, Activator::Get().seen.size());
     const Activation& activation = Activator::Get().seen[0];
@@ -160,13 +174,19 @@ TEST_P(CommandTable, ForwardsReportsAndLogs)
 
     // The error text is fetched unless the member sets "Success"; a failing main call ends
     // the exchange unless the member tests it only after fetching.
-    std::string calls = reached ? row.calls : "";
-    if (reached && row.err != Err::Success &&
+    // A late exchange runs on to its end, unseen.
+    std::string calls = path != Path::Unreachable ? row.calls : "";
+    if (path != Path::Unreachable && row.err != Err::Success &&
         (path != Path::RemoteFailure || row.err == Err::Late || row.err == Err::ErrHr))
         calls += "; get_strError(&out)";
     EXPECT_EQ(calls, Journal());
+    // Without a time-out the agent is called on the caller's thread, with one on another.
+    for (const testagent::Call& call : testagent::Calls())
+        EXPECT_EQ(timeout == 0, call.thread == ::GetCurrentThreadId()) << call.ToString();
 
-    const std::string error = ErrorText(reached ? E_ACCESSDENIED : kUnreachable);
+    const std::string error = ErrorText(path == Path::RemoteFailure ? E_ACCESSDENIED
+                                        : late                      ? RPC_E_TIMEOUT
+                                                                    : kUnreachable);
     Seen expected{kPoisonShort, kPoisonLong, kPoisonDouble, "poison", "poison"};
     auto& [s, l, d, b, v] = expected;
     // clang-format off
@@ -203,18 +223,47 @@ TEST_P(CommandTable, ForwardsReportsAndLogs)
             (shown.empty() ? "Operation Successful" : "Operation Failed : Error is '" + shown + "'") + ",");
     }
     EXPECT_EQ(records, RecordsSince(before));
+
+    // What m_nResult holds shows in SetDNSFile's out-value when its host is unreachable.
+    Activator::Get().fail = kUnreachable;
+    short result = kPoisonShort;
+    object->SetDNSFile(h, a1, a2, &result);
+    if (late) {
+        EXPECT_EQ(kEarlierResult, result) << "the late answer reached the object";
+    }
 }
 
-const char* const kPathNames[] = {"Success", "RemoteText", "RemoteFailure", "Unreachable"};
+std::string Name(const ::testing::TestParamInfo<std::tuple<Row, Path, DWORD>>& info)
+{
+    static const char* const paths[] = {"Success", "RemoteText", "RemoteFailure", "Unreachable", "Late"};
+    const auto& [row, path, timeout] = info.param;
+    return std::to_string(info.index) + "_" + row.member + "_" + paths[static_cast<int>(path)] +
+           (timeout ? "_within" + std::to_string(timeout) + "s" : "");
+}
 
 INSTANTIATE_TEST_SUITE_P(Commands, CommandTable,
                          ::testing::Combine(::testing::ValuesIn(kRows),
                                             ::testing::Values(Path::Success, Path::RemoteText,
-                                                              Path::RemoteFailure, Path::Unreachable)),
-                         [](const auto& info) {
-                             return std::to_string(info.index / 4) + "_" + std::get<0>(info.param).member +
-                                    "_" + kPathNames[static_cast<int>(std::get<1>(info.param))];
-                         });
+                                                              Path::RemoteFailure, Path::Unreachable),
+                                            ::testing::Values(0, 1)),
+                         Name);
+
+// One member of each kind: its out-value the agent's result, 1, kept, a text, call-local,
+// or written by the agent; strError from the agent, "Success" or untouched; no record.
+std::vector<Row> OneOfEachKind()
+{
+    std::vector<Row> rows;
+    for (const char* member : {"CreateAEntry", "SetupSecDNS", "SetDNSFile", "GetDNSFile", "DeleteMailDomain",
+                               "BackupMailDomain", "GetMEUsersList", "Restart"})
+        rows.push_back(*std::find_if(std::begin(kRows), std::end(kRows),
+                                     [&](const Row& row) { return row.member == std::string(member); }));
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(LateAgent, CommandTable,
+                         ::testing::Combine(::testing::ValuesIn(OneOfEachKind()),
+                                            ::testing::Values(Path::Late), ::testing::Values(1)),
+                         Name);
 
 } // namespace
 } // namespace vela::test

@@ -1,6 +1,7 @@
 // The component as COM sees it: the built library, copied into a folder whose name holds a
 // quote, is loaded with LoadLibrary and driven only through its four exports. Registry and
 // type library results are read back with raw calls.
+#include "AgentControl.h"
 #include "LogTestSupport.h"
 #include "common/Unique.h"
 #include "frame/Resource.h"
@@ -16,7 +17,9 @@
 namespace {
 
 using vela::com_ptr;
+using vela::unique_bstr;
 using vela::unique_hkey;
+using vela::unique_hmodule;
 using namespace vela::test;
 
 constexpr DWORD kPoison = 0xdeadbeef;
@@ -447,6 +450,52 @@ TEST_F(FrameTest, MalformedArgumentContentsAreRefused)
         << "the log of VelaServerAccess holds its header alone";
     ::SafeArrayDestroy(array);
     ::SysFreeString(text);
+}
+
+// A command that timed out may still run its exchange on a thread of the module's: the
+// module cannot be unloaded until it ends, even when no object is left.
+TEST_F(FrameTest, LateExchangeKeepsTheModuleLoaded)
+{
+    // The stand-in agent, registered as regsvr32 would and programmed through its control object.
+    const unique_hmodule agent(::LoadLibraryW(VELA_AGENT_DLL));
+    ASSERT_TRUE(agent);
+    const auto agentExport = [&](const char* name) {
+        void* function = reinterpret_cast<void*>(::GetProcAddress(agent.get(), name));
+        return reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(function)();
+    };
+    ASSERT_EQ(agentExport("DllRegisterServer"), S_OK);
+    com_ptr<IVelaTestAgentControl> control;
+    ASSERT_EQ(::CoCreateInstance(CLSID_VelaTestAgentControl, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IVelaTestAgentControl, control.put_void()),
+              S_OK);
+    const unique_bstr dns(::SysAllocString(L"DnsAdmin")), operation(::SysAllocString(L"CreateAEntry")),
+        host(::SysAllocString(L"host1"));
+    ASSERT_EQ(control->Stall(dns.get(), operation.get(), -1), S_OK);
+    const char general[] = "SOFTWARE\\Corvane\\Nt Vela Console\\General";
+    const DWORD seconds = 1;
+    ASSERT_EQ(::RegSetKeyValueA(HKEY_LOCAL_MACHINE, general, "CommandTimeoutSeconds", REG_DWORD, &seconds,
+                                sizeof seconds),
+              ERROR_SUCCESS);
+    {
+        auto object = Create<IVelaServerAccess>(kClasses[1]);
+        short result = static_cast<short>(kPoison);
+        EXPECT_EQ(object->CreateAEntry(host.get(), host.get(), host.get(), host.get(), &result), S_OK);
+        EXPECT_EQ(result, 0);
+    }
+    EXPECT_EQ(Call("DllCanUnloadNow"), S_FALSE);
+    ASSERT_EQ(control->ReleaseStalls(), S_OK);
+    HRESULT unload = S_FALSE;
+    for (int i = 0; i < 3000 && unload != S_OK; ++i, ::Sleep(10))
+        unload = Call("DllCanUnloadNow");
+    EXPECT_EQ(unload, S_OK);
+    LONG live = kPoison;
+    EXPECT_EQ(control->get_LiveObjects(&live), S_OK);
+    EXPECT_EQ(live, 0);
+
+    ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, general, "CommandTimeoutSeconds");
+    control->Reset();
+    control.reset();
+    EXPECT_EQ(agentExport("DllUnregisterServer"), S_OK);
 }
 
 } // namespace

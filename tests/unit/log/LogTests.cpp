@@ -324,7 +324,8 @@ TEST(ActionLogConcurrency, WriterStalledInItsTurnOverwritesNoRecord)
 }
 
 // Only REG_SZ reads as text (to its first NUL), only REG_DWORD as a number; a stored value
-// stays as it was. ReadDWORD creates a missing value (REG_DWORD 0) only in an existing key.
+// stays as it was. ReadDWORD creates a missing value (REG_DWORD 0) only in an existing key;
+// a time-out is read without creating anything, and up to an hour.
 TEST(RegistrySettings, ReadsByStoredTypeAndCreatesOnlyMissingNumbers)
 {
     const struct {
@@ -333,6 +334,7 @@ TEST(RegistrySettings, ReadsByStoredTypeAndCreatesOnlyMissingNumbers)
         DWORD number;
         const char* text;
         Stored after;
+        DWORD seconds = 0;
     } rows[] = {
         {REG_SZ, {"10.0.0.2\0", 9}, 0, "10.0.0.2", {}},
         {REG_SZ, "abc", 0, "abc", {}},
@@ -343,7 +345,10 @@ TEST(RegistrySettings, ReadsByStoredTypeAndCreatesOnlyMissingNumbers)
         {REG_MULTI_SZ, {"a\0b\0\0", 5}, 0, "", {}},
         {REG_BINARY, Dword(1), 0, "", {}},
         {REG_QWORD, Dword(1) + Dword(0), 0, "", {}},
-        {REG_DWORD, Dword(0x12345678), 0x12345678, "", {}},
+        {REG_DWORD, Dword(0x12345678), 0x12345678, "", {}, 3600},
+        {REG_DWORD, Dword(1), 1, "", {}, 1},
+        {REG_DWORD, Dword(3600), 3600, "", {}, 3600},
+        {REG_DWORD, Dword(3601), 3601, "", {}, 3600},
         {REG_NONE, "no value", 0, "", {REG_DWORD, Dword(0)}},
         {REG_NONE, "no key", 0, "", {REG_NONE, "no value"}},
     };
@@ -357,6 +362,8 @@ TEST(RegistrySettings, ReadsByStoredTypeAndCreatesOnlyMissingNumbers)
             ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Value", row.type, row.bytes.data(),
                               static_cast<DWORD>(row.bytes.size()));
         const Stored before = Query(key);
+        EXPECT_EQ(row.seconds, ReadTimeoutSeconds(key, "Value"));
+        EXPECT_EQ(before, Query(key));
         EXPECT_EQ(row.number, CRegistrySettings().ReadDWORD(key, "Value"));
         EXPECT_EQ(row.text, CRegistrySettings().ReadString(key, "Value"));
         EXPECT_EQ(row.type != REG_NONE ? before : row.after, Query(key));

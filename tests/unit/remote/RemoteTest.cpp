@@ -53,6 +53,11 @@ TEST(Conversion, NarrowAndWidenThroughTheAnsiCodePage)
         ASSERT_NE(nullptr, widened.get()) << "even the empty text widens to a BSTR";
         EXPECT_EQ(back, std::wstring(widened.get(), ::SysStringLen(widened.get())));
     }
+    // Code pages that take no flags and lack no character: UTF-8, which "Use Unicode UTF-8"
+    // makes the ANSI code page, and (refused by Wine too) UTF-7.
+    const unique_bstr text(::SysAllocString(L"ex\x0101mple.org"));
+    EXPECT_EQ("ex\xc4\x81mple.org", NarrowTo(CP_UTF8, text.get()));
+    EXPECT_EQ("ex+AQE-mple.org", NarrowTo(CP_UTF7, text.get()));
 }
 
 // The stand-in activation, handing out itself: an object that counts its references.

@@ -1,0 +1,184 @@
+#include "remote/Detached.h"
+
+#include "common/Unique.h"
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+
+namespace vela {
+
+namespace {
+
+enum class Fate : long { Running, Finished, Abandoned };
+
+// What the caller and the worker share. Whoever of them moves Running on first decides
+// whether the work was on time.
+struct Ticket {
+    std::shared_ptr<DetachedWork> work;
+    unique_handle done; // set when the work finished in time and was handed over
+    std::atomic<Fate> fate{Fate::Running};
+};
+
+std::atomic<long> g_running{0}; // tickets not yet done with, on time or late
+std::atomic<long> g_late{0};    // tickets whose caller stopped waiting
+
+// Starting a thread is the dearest part of a command under a time-out (several
+// milliseconds under Wine), so workers stay for a while after their work, ready for the
+// next. Each one lives in the multithreaded apartment and holds its own reference to this
+// module, which it gives up only as it ends.
+class Workers {
+public:
+    // Hands `ticket` to an idle worker, or to a new one. False when no thread can be started.
+    bool Submit(const std::shared_ptr<Ticket>& ticket) noexcept
+    {
+        bool spawn;
+        ::AcquireSRWLockExclusive(&m_lock);
+        try {
+            m_queue.push_back(ticket);
+        } catch (...) {
+            ::ReleaseSRWLockExclusive(&m_lock);
+            return false;
+        }
+        // Every queued ticket needs a worker of its own: one that hangs must not hold up
+        // the next.
+        spawn = m_queue.size() > m_idle;
+        ::ReleaseSRWLockExclusive(&m_lock);
+        ::WakeConditionVariable(&m_ready);
+        if (!spawn || Start()) return true;
+        // No thread could be started: take the ticket back, unless an idle worker got it.
+        ::AcquireSRWLockExclusive(&m_lock);
+        const auto queued = std::find(m_queue.begin(), m_queue.end(), ticket);
+        const bool taken = queued == m_queue.end();
+        if (!taken) m_queue.erase(queued);
+        ::ReleaseSRWLockExclusive(&m_lock);
+        return taken;
+    }
+
+    static Workers& Get() noexcept
+    {
+        static Workers workers;
+        return workers;
+    }
+
+private:
+    static constexpr DWORD kIdleMs = 10000;
+
+    bool Start() noexcept
+    {
+        HMODULE module = nullptr;
+        if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Main),
+                                  &module))
+            return false;
+        const unique_handle thread(::CreateThread(nullptr, 0, &Main, module, 0, nullptr));
+        if (!thread) ::FreeLibrary(module);
+        return static_cast<bool>(thread);
+    }
+
+    static DWORD WINAPI Main(void* module) noexcept
+    {
+        const HRESULT init = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        while (std::shared_ptr<Ticket> ticket = Get().Next())
+            Work(*ticket);
+        if (SUCCEEDED(init)) ::CoUninitialize();
+        // The module may have been let go meanwhile: the thread's own reference keeps the
+        // code it runs loaded until the very end.
+        ::FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+        return 0;
+    }
+
+    // The next ticket, or null once the worker has been idle long enough to go.
+    std::shared_ptr<Ticket> Next() noexcept
+    {
+        std::shared_ptr<Ticket> next;
+        ::AcquireSRWLockExclusive(&m_lock);
+        const ULONGLONG idleUntil = ::GetTickCount64() + kIdleMs;
+        while (m_queue.empty()) {
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= idleUntil) break;
+            ++m_idle;
+            ::SleepConditionVariableSRW(&m_ready, &m_lock, static_cast<DWORD>(idleUntil - now), 0);
+            --m_idle;
+        }
+        if (!m_queue.empty()) {
+            next = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        ::ReleaseSRWLockExclusive(&m_lock);
+        return next;
+    }
+
+    static void Work(Ticket& ticket) noexcept
+    {
+        ticket.work->Run();
+        if (ticket.fate.exchange(Fate::Finished) == Fate::Abandoned) {
+            ticket.work->Discard();
+            --g_late;
+        } else {
+            ticket.work->HandOver();
+            ::SetEvent(ticket.done.get());
+        }
+        ticket.work.reset();
+        --g_running;
+    }
+
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE m_ready = CONDITION_VARIABLE_INIT;
+    std::deque<std::shared_ptr<Ticket>> m_queue;
+    size_t m_idle = 0;
+};
+
+// Waits on `event` as the calling thread's apartment allows: a single-threaded apartment
+// keeps serving calls to its objects while it waits.
+bool WaitFor(HANDLE event, DWORD timeoutMs) noexcept
+{
+    DWORD index = 0;
+    const HRESULT hr = ::CoWaitForMultipleHandles(0, timeoutMs, 1, &event, &index);
+    if (hr == CO_E_NOTINITIALIZED) return ::WaitForSingleObject(event, timeoutMs) == WAIT_OBJECT_0;
+    return hr == S_OK;
+}
+
+HRESULT LastErrorResult() noexcept
+{
+    const DWORD error = ::GetLastError();
+    return error ? HRESULT_FROM_WIN32(error) : E_OUTOFMEMORY;
+}
+
+} // namespace
+
+HRESULT RunDetached(std::shared_ptr<DetachedWork> work, DWORD timeoutMs) noexcept
+{
+    if (g_late.load() >= kMaxLateWork) return RPC_E_TIMEOUT;
+    std::shared_ptr<Ticket> ticket;
+    try {
+        ticket = std::make_shared<Ticket>();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    ticket->work = std::move(work);
+    ticket->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!ticket->done) return LastErrorResult();
+
+    ++g_running;
+    if (!Workers::Get().Submit(ticket)) {
+        const HRESULT hr = LastErrorResult();
+        --g_running;
+        return hr;
+    }
+    if (WaitFor(ticket->done.get(), timeoutMs)) return S_OK;
+    ++g_late;
+    Fate running = Fate::Running;
+    if (ticket->fate.compare_exchange_strong(running, Fate::Abandoned)) return RPC_E_TIMEOUT;
+    // Finished just as the wait ran out: it was on time after all, and its hand-over is
+    // a moment away.
+    --g_late;
+    WaitFor(ticket->done.get(), INFINITE);
+    return S_OK;
+}
+
+long RunningDetachedWork() noexcept
+{
+    return g_running.load();
+}
+
+} // namespace vela
