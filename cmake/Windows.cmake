@@ -13,7 +13,19 @@ if(VELA_RELEASE)
   # Two builds of one commit must give the same bytes wherever they run: objects and debug
   # information name sources relative to the source and build folders, and the PE header
   # carries no link time (its time stamp stays 0; objcopy below keeps it with -p).
-  add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.;-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")
+  # Each folder is mapped under its name as given and its real one: reached through a
+  # symbolic link, the compiler's working folder (the debug information's comp_dir) is the
+  # real path. The build folder lies inside the source folder, and the last map that
+  # matches wins, so the build folder's maps come last.
+  file(REAL_PATH "${CMAKE_SOURCE_DIR}" vela_real_source)
+  file(REAL_PATH "${CMAKE_BINARY_DIR}" vela_real_binary)
+  set(vela_prefix_maps)
+  foreach(map IN ITEMS "${CMAKE_SOURCE_DIR}=." "${vela_real_source}=." "${CMAKE_BINARY_DIR}=build"
+                       "${vela_real_binary}=build")
+    list(APPEND vela_prefix_maps "-ffile-prefix-map=${map}")
+  endforeach()
+  list(REMOVE_DUPLICATES vela_prefix_maps)
+  add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:${vela_prefix_maps}>")
   add_link_options(-Wl,--no-insert-timestamp)
   # The type library records when it was made: the commit's time (SOURCE_DATE_EPOCH, or
   # the last commit's), as scripts/release.sh dates the packages.
