@@ -156,11 +156,12 @@ with zipfile.ZipFile(sys.argv[1], "a") as z: z.writestr("VeladcomClient.dll", by
 
 reproducible() {
   local copy="$work/source" start=$SECONDS file
-  # Another folder, later, with another umask: only the commit may decide the bytes.
-  mkdir -p "$copy" && (cd "$VELA_SOURCE" && git ls-files -co --exclude-standard -z | xargs -0 cp --parents -t "$copy") ||
-    { echo "FAIL: copy the sources" && return; }
+  # Another folder, reached through a symbolic link, later, with another umask: only the
+  # commit may decide the bytes.
+  mkdir -p "$copy" && (cd "$VELA_SOURCE" && git ls-files -co --exclude-standard -z | xargs -0 cp --parents -t "$copy") &&
+    ln -s "$copy" "$work/linked" || { echo "FAIL: copy the sources" && failed=1 && return; }
   SOURCE_DATE_EPOCH=$(git -C "$VELA_SOURCE" log -1 --format=%ct) &&
-    (cd "$copy" && umask 077 && SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH bash scripts/release.sh >"$work/release.log" 2>&1) ||
+    (cd "$work/linked" && umask 077 && SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH bash scripts/release.sh >"$work/release.log" 2>&1) ||
     { echo "FAIL: second release build" && tail -20 "$work/release.log" && failed=1 && return; }
   for file in *.zip SHA256SUMS; do check "$file reproduced" cmp "$file" "$copy/dist/$file"; done
   echo "second release build: $((SECONDS - start)) s"
