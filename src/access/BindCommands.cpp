@@ -11,8 +11,8 @@ STDMETHODIMP CVelaServerAccess::CBindDNSDomain(BSTR RemoteHost, BSTR DomainName,
 {
     return Forward<IBindDnsAdmin>(commands::CBindDNSDomain, RemoteHost, {DomainName},
                                   Call(&IBindDnsAdmin::CBindDNSDomain, DomainName, IPAddress,
-                                       m_resellersoaEnabled, CopyOf(m_resellerns1), CopyOf(m_resellerns2),
-                                       CopyOf(m_resellersoamail), Into(&m_nResult)),
+                                       m_resellersoaEnabled, Copied(m_resellerns1), Copied(m_resellerns2),
+                                       Copied(m_resellersoamail), Into(&m_nResult)),
                                   ValueOrZero(pVal, m_nResult));
 }
 

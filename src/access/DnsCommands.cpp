@@ -26,7 +26,7 @@ STDMETHODIMP CVelaServerAccess::AlterCompleteDNSEntries(BSTR RemoteServer, BSTR 
                                                     soaMail, result);
             },
             m_NamedBasedDomain, DomainName, AdminEmail, NSHost, AIP, m_resellersoaEnabled,
-            CopyOf(m_resellerns1), CopyOf(m_resellerns2), CopyOf(m_resellersoamail), Into(&m_nResult)),
+            Copied(m_resellerns1), Copied(m_resellerns2), Copied(m_resellersoamail), Into(&m_nResult)),
         OneOrZero(pVal));
 }
 

@@ -7,7 +7,10 @@
 // What can be bound:
 //   BSTR           a text, as received (a copy when detached; null stays null)
 //   short, long    a number
-//   unique_bstr    a text made for this exchange, owned by it
+//   unique_bstr    a text the exchange owns (what a detached copy holds for a BSTR)
+//   Made<F>{text}  a text made from `text` by F (a copy, a pass through the code page) only
+//                  as the exchange runs, so that a failure to allocate it ends the command
+//                  inside its procedure, like any other step
 //   Into(T* p)     where the agent writes a result: the caller's out-pointer (null passes
 //                  null), m_nResult or a call-local value. Detached, the agent writes a copy
 //                  that starts as *p; Adopt hands it back to *p when the exchange was on time.
@@ -53,6 +56,10 @@ public:
 
 private:
     T m_value{};
+};
+
+template <unique_bstr (*Make)(BSTR)> struct Made {
+    BSTR source;
 };
 
 template <typename T> struct Slot {
@@ -159,6 +166,15 @@ inline long Pass(long number) noexcept
 {
     return number;
 }
+// A made text, alive until the operation it is handed to returns.
+struct MadeText {
+    unique_bstr text;
+    operator BSTR() const noexcept { return text.get(); }
+};
+template <unique_bstr (*Make)(BSTR)> MadeText Pass(const Made<Make>& made)
+{
+    return {Make(made.source)};
+}
 template <typename T> T* Pass(Slot<T> slot) noexcept
 {
     return slot.target;
@@ -188,6 +204,10 @@ inline short Detach(short number) noexcept
 inline long Detach(long number) noexcept
 {
     return number;
+}
+template <unique_bstr (*Make)(BSTR)> unique_bstr Detach(Made<Make> made)
+{
+    return Make(made.source);
 }
 template <typename T> SlotCopy<T> Detach(Slot<T> slot) noexcept
 {

@@ -107,14 +107,17 @@ inline SetValue<short> ValueOrZero(short* out, const short& value) noexcept
     return {out, value, kZero};
 }
 
-// A fresh BSTR with the text of `stored`: a null one (a setting never put, a text the
-// agent left unset) gives an empty text.
-inline unique_bstr CopyOf(const unique_bstr& stored)
+// A fresh BSTR with the text of `text`: a null one (a setting never put, a text the agent
+// left unset) gives an empty text.
+inline unique_bstr CopyOf(BSTR text)
 {
-    const BSTR text = stored.get();
     unique_bstr copy = AllocText(text, text ? ::SysStringLen(text) : 0);
     if (!copy) throw std::bad_alloc();
     return copy;
+}
+inline unique_bstr CopyOf(const unique_bstr& stored)
+{
+    return CopyOf(stored.get());
 }
 
 // A copy of a text the remote agent returned; on failure, the error text itself. From
@@ -170,6 +173,17 @@ std::string ActionText(const Command& command, BSTR host, std::initializer_list<
 inline unique_bstr Rewiden(BSTR text)
 {
     return Widen(Narrow(text));
+}
+
+// The texts an exchange makes as it runs: a stored setting's copy, a caller's text through
+// the code page.
+inline Made<&CopyOf> Copied(const unique_bstr& stored) noexcept
+{
+    return {stored.get()};
+}
+inline Made<&Rewiden> Rewidened(BSTR text) noexcept
+{
+    return {text};
 }
 
 // What the remote part of a command leaves for the caller to judge.

@@ -60,7 +60,7 @@ STDMETHODIMP CVelaServerAccess::AddUser(BSTR RemoteServer, BSTR servertype, BSTR
                 short ignored = 0;
                 return server->AddUser(servertype, newdomain, username, password, &ignored);
             },
-            Rewiden(servertype), Rewiden(newdomain), Rewiden(username), Rewiden(password)),
+            Rewidened(servertype), Rewidened(newdomain), Rewidened(username), Rewidened(password)),
         OneOrZero(pVal));
 }
 
@@ -70,7 +70,7 @@ STDMETHODIMP CVelaServerAccess::DeleteMailDomain(BSTR RemoteServer, BSTR DomainT
     short result = 0;
     return Forward<IServerAdmin>(
         commands::DeleteMailDomain, RemoteServer, {DomainName, DomainType},
-        Call(&IServerAdmin::DeleteMailDomain, Rewiden(DomainType), Rewiden(DomainName), Into(&result)),
+        Call(&IServerAdmin::DeleteMailDomain, Rewidened(DomainType), Rewidened(DomainName), Into(&result)),
         ValueOrZero(pVal, result));
 }
 

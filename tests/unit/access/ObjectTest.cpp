@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <tuple>
 
@@ -212,6 +213,38 @@ TEST_F(AccessTest, OutOfMemoryLeavesNullOrLiveOutValues)
         text = PoisonText();
         EXPECT_EQ(E_OUTOFMEMORY, object->GetDNSFile(Text(L"h"), Text(L"f"), &text)) << row.allowed;
         EXPECT_EQ(nullptr, text) << row.allowed;
+    }
+
+    // Members whose exchange makes texts of its own (copies of stored settings, texts
+    // through the code page), with and without a time-out: wherever memory runs out, the
+    // member fails or reports it, and the host process lives on.
+    Activator::Get().fail = S_OK;
+    for (const DWORD timeout : {0u, 5u}) {
+        const ScopedCommandTimeout timeoutSetting(timeout);
+        IVelaServerAccess* timed = NewObject();
+        const std::function<HRESULT(short*)> members[] = {
+            [&](short* out) {
+                return timed->AlterCompleteDNSEntries(Text(L"h"), Text(L"d"), nullptr, nullptr, nullptr, out);
+            },
+            [&](short* out) { return timed->CBindDNSDomain(Text(L"h"), Text(L"d"), Text(L"ip"), out); },
+            [&](short* out) { return timed->DeleteMailDomain(Text(L"h"), Text(L"t"), Text(L"d"), out); },
+            [&](short* out) {
+                return timed->AddUser(Text(L"h"), Text(L"t"), Text(L"d"), Text(L"u"), Text(L"p"), out);
+            },
+        };
+        for (const auto& member : members) {
+            SCOPED_TRACE(testing::Message() << "timeout " << timeout << ", member " << &member - members);
+            int failed = 0;
+            for (int allowed = 0; allowed < 6; ++allowed) {
+                g_allocations = allowed;
+                short out = kPoisonShort;
+                const HRESULT hr = member(&out);
+                EXPECT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << hr;
+                EXPECT_EQ(0, testagent::LiveObjects());
+                failed += hr == E_OUTOFMEMORY;
+            }
+            EXPECT_GT(failed, 0);
+        }
     }
     SetTextAllocator(previous);
 }
