@@ -25,9 +25,9 @@ constexpr DWORD kAppendGuardLow = 0;
 // A writer stalled on a network share must not freeze every thread that logs: after
 // this long the others append without their turn.
 constexpr ULONGLONG kAppendGuardWaitMs = 1000;
-// How long a writer that found a file just created waits for its creator's header
-// before it takes the file for one that was empty all along.
-constexpr ULONGLONG kHeaderWaitMs = 1000;
+// How long an open waits for a file that someone holds without sharing it (a rotation,
+// for the moment of its rename) before the log gives up on it.
+constexpr ULONGLONG kOpenWaitMs = kAppendGuardWaitMs;
 
 bool FileExists(const std::string& path) noexcept
 {
@@ -50,6 +50,35 @@ template <typename Ready> bool WaitUntil(Ready&& ready, ULONGLONG timeoutMs) noe
         // Turns are short: yield first, then sleep so that a long wait costs no CPU.
         ::Sleep(attempt < 16 ? 0 : 1);
     }
+}
+
+// Opens the file, or creates it, while an operator's rotation may move it away or a writer
+// create it anew between one look and the next: whatever the last attempt found decides
+// the next one. `created` tells whether this call made the file. On failure the last error
+// is the platform's reason.
+HANDLE OpenThroughRotation(const std::string& path, bool& created) noexcept
+{
+    bool exists = FileExists(path);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_SUCCESS;
+    WaitUntil(
+        [&] {
+            file = OpenLogFile(path, exists ? OPEN_EXISTING : CREATE_NEW);
+            if (file != INVALID_HANDLE_VALUE) return true;
+            error = ::GetLastError();
+            // Moved away since it was seen, or created since it was missed: try the other way.
+            if (error == (exists ? ERROR_FILE_NOT_FOUND : ERROR_FILE_EXISTS)) {
+                exists = !exists;
+                return false;
+            }
+            // Held without sharing (renamed this very moment): worth another try. Any other
+            // reason will not go away by waiting.
+            return error != ERROR_SHARING_VIOLATION;
+        },
+        kOpenWaitMs);
+    created = file != INVALID_HANDLE_VALUE && !exists;
+    if (file == INVALID_HANDLE_VALUE) ::SetLastError(error);
+    return file;
 }
 
 // The guard byte, held for one append; not held when another writer keeps it too long
@@ -87,31 +116,18 @@ private:
 
 std::atomic<AppendHook> g_appendHook{nullptr};
 
-// Writes `size` bytes after everything already in the file, in one WriteFile. An offset
-// of all ones asks the file system for its end at the moment of the write: a writer that
-// took its turn and then stalled (a busy disk, a slow share) may find that another one,
-// tired of waiting, has appended meanwhile, and an end it had looked up earlier would
-// have it write over that record. The turn still keeps the writers in order.
-bool AppendAtEnd(HANDLE file, const char* data, std::size_t size) noexcept
+// One WriteFile of `size` bytes after everything already in the file. An offset of all
+// ones asks the file system for its end at the moment of the write: a writer that took its
+// turn and then stalled (a busy disk, a slow share) may find that another one, tired of
+// waiting, has appended meanwhile, and an end it had looked up earlier would have it write
+// over that record.
+bool WriteAtEnd(HANDLE file, const char* data, DWORD size) noexcept
 {
-    if (size > MAXDWORD) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
+    OVERLAPPED atEnd = {};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
-    bool ok;
-    DWORD error;
-    {
-        const AppendTurn turn(file);
-        if (const AppendHook hook = g_appendHook.load()) hook();
-        OVERLAPPED atEnd = {};
-        atEnd.Offset = 0xFFFFFFFF;
-        atEnd.OffsetHigh = 0xFFFFFFFF;
-        ok = ::WriteFile(file, data, static_cast<DWORD>(size), &written, &atEnd) != FALSE;
-        error = ::GetLastError();
-    }
-    ::SetLastError(error);
-    return ok && written == size;
+    return ::WriteFile(file, data, size, &written, &atEnd) && written == size;
 }
 
 bool IsEmpty(HANDLE file) noexcept
@@ -120,18 +136,42 @@ bool IsEmpty(HANDLE file) noexcept
     return ::GetFileSizeEx(file, &size) && size.QuadPart == 0;
 }
 
-// Whether the file was created or written so lately that a header may still be on its
-// way. A time ahead of ours (another machine's clock, on a share) counts as lately.
-bool WrittenLately(HANDLE file) noexcept
+// Appends `record` (possibly nothing) in the writers' turn. Whoever finds the file empty in
+// its turn writes the header first, however the file came to be empty: just created by
+// anyone, emptied by an operator, or left empty by a creator whose header write failed. So
+// every file starts with one header, decided by what the file holds rather than by who
+// created it when.
+bool Append(HANDLE file, const std::string& record) noexcept
 {
-    FILETIME written = {}, now = {};
-    if (!::GetFileTime(file, nullptr, nullptr, &written)) return false;
-    ::GetSystemTimeAsFileTime(&now);
-    const auto ticks = [](const FILETIME& t) { // 100 ns each
-        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return ticks(now) < ticks(written) + kHeaderWaitMs * 10000;
+    if (record.size() > MAXDWORD) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    bool ok;
+    DWORD error;
+    {
+        const AppendTurn turn(file);
+        if (const AppendHook hook = g_appendHook.load()) hook();
+        ok = !IsEmpty(file) || WriteAtEnd(file, kLogHeader, sizeof kLogHeader - 1);
+        if (ok && !record.empty()) ok = WriteAtEnd(file, record.data(), static_cast<DWORD>(record.size()));
+        error = ::GetLastError();
+    }
+    ::SetLastError(error);
+    return ok;
 }
+
+// The log is shared by its object and by that object's exchanges that run late, on
+// threads of their own.
+class Exclusive {
+public:
+    explicit Exclusive(SRWLOCK& lock) noexcept : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
+    ~Exclusive() { ::ReleaseSRWLockExclusive(&m_lock); }
+    Exclusive(const Exclusive&) = delete;
+    Exclusive& operator=(const Exclusive&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
 
 // The system's text for `code`, as the platform words it (line break included), or
 // the fallback sentence when it has none.
@@ -157,36 +197,22 @@ CActionLog::~CActionLog()
 
 void CActionLog::Open(std::string path) noexcept
 {
+    const Exclusive guard(m_lock);
     if (m_file) return;
     m_path = std::move(path);
     RecordError(nullptr, 0);
 
-    bool created = !FileExists(m_path);
-    HANDLE file = OpenLogFile(m_path, created ? CREATE_NEW : OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE && created && ::GetLastError() == ERROR_FILE_EXISTS) {
-        // Another writer created the file since it was looked for: log there as well.
-        created = false;
-        file = OpenLogFile(m_path, OPEN_EXISTING);
-    }
+    bool created = false;
+    const HANDLE file = OpenThroughRotation(m_path, created);
     if (file == INVALID_HANDLE_VALUE) {
         RecordError("CreateFile fails in constructor", ::GetLastError());
         CloseAfterFailure();
         return;
     }
     m_file.reset(file);
-
-    if (!created) {
-        // An existing file gets no header, even when it is empty (an operator may have
-        // made it so). Only an empty file that another writer has just created may still
-        // be waiting for its header, whether that writer's create beat ours or we found
-        // the file between its create and its header. The first record then waits for
-        // the header (see Log).
-        m_headerPending = IsEmpty(file) && WrittenLately(file);
-        return;
-    }
-    // Written in turn like a record, so that writers who found the file meanwhile append
-    // after it.
-    if (!AppendAtEnd(file, kLogHeader, sizeof kLogHeader - 1)) {
+    // A file that was there keeps its bytes until the first record: an object that logs
+    // nothing leaves it as it found it.
+    if (created && !Append(file, {})) {
         RecordError("WriteFile fails in constructor", ::GetLastError());
         CloseAfterFailure();
     }
@@ -194,21 +220,15 @@ void CActionLog::Open(std::string path) noexcept
 
 bool CActionLog::Log(std::string action, std::string comments) noexcept
 {
+    const Exclusive guard(m_lock);
     if (!m_file) {
         RecordError("Invalid file handle", ::GetLastError());
         return false;
     }
-    if (m_headerPending) {
-        // The file's first line must stay its header: give the writer that created the
-        // file a moment to write it, then take the file for one that was empty all along.
-        WaitUntil([&] { return !IsEmpty(m_file.get()); }, kHeaderWaitMs);
-        m_headerPending = false;
-    }
     try {
         SYSTEMTIME now;
         ::GetLocalTime(&now);
-        const std::string line = FormatLogRecord(now, action, comments);
-        if (AppendAtEnd(m_file.get(), line.data(), line.size())) return true;
+        if (Append(m_file.get(), FormatLogRecord(now, action, comments))) return true;
         RecordError("WriteFile fails in logging", ::GetLastError());
     } catch (const std::bad_alloc&) {
         // No memory for the line: this record is lost, the log stays open.
@@ -222,6 +242,7 @@ bool CActionLog::Log(std::string action, std::string comments) noexcept
 
 std::string CActionLog::LastError() const
 {
+    const Exclusive guard(m_lock);
     if (!m_lastErrorMessage) return {};
     return Format("%s. %s", {m_lastErrorMessage, SystemText(m_lastErrorCode)});
 }

@@ -1,6 +1,7 @@
 // The CSV action log: one record per forwarded command, appended to a file shared by
 // every object (and every process) that logs there. Logging never fails a command; its
-// own failures are only remembered in the last-error text.
+// own failures are only remembered in the last-error text. One log may be used from
+// several threads: its object's, and those of the object's exchanges that run late.
 #pragma once
 
 #include "common/Unique.h"
@@ -16,11 +17,13 @@ public:
     CActionLog& operator=(const CActionLog&) = delete;
     virtual ~CActionLog();
 
-    // Opens (or creates, with its header line) the file at `path`. Ignored when open.
+    // Opens the file at `path`, or creates it with its header line, even while a rotation
+    // renames it away. Ignored when open.
     void Open(std::string path) noexcept;
 
-    // Appends "date,time,action,comments,\r\n" in one write at the end of the file.
-    // False when nothing was written; a failed write closes the log for good.
+    // Appends "date,time,action,comments,\r\n" in one write at the end of the file, after
+    // the header line when the file is empty. False when nothing was written; a failed
+    // write closes the log for good.
     bool Log(std::string action, std::string comments) noexcept;
 
     bool IsOpen() const noexcept { return m_file.is_valid(); }
@@ -41,7 +44,7 @@ private:
     DWORD m_lastErrorCode = 0;
     std::string m_path;
     unique_handle m_file;
-    bool m_headerPending = false; // found the file just created: its header may be on its way
+    mutable SRWLOCK m_lock = SRWLOCK_INIT;
 };
 
 // Called with the append turn taken, just before each write. Tests replace it to stall a
