@@ -23,6 +23,20 @@ struct Ticket {
 std::atomic<long> g_running{0}; // tickets not yet done with, on time or late
 std::atomic<long> g_late{0};    // tickets whose caller stopped waiting
 
+// The kMaxLateWork places for work in flight, as a semaphore: a single-threaded caller can
+// wait for one the way it waits for its work, serving its apartment. Made with the first
+// command under a time-out; it goes with the module, which no worker outlives.
+HANDLE Places() noexcept
+{
+    static const unique_handle places(::CreateSemaphoreW(nullptr, kMaxLateWork, kMaxLateWork, nullptr));
+    return places.get();
+}
+
+void FreePlace() noexcept
+{
+    ::ReleaseSemaphore(Places(), 1, nullptr);
+}
+
 // Starting a thread is the dearest part of a command under a time-out (several
 // milliseconds under Wine), so workers stay for a while after their work, ready for the
 // next. Each one lives in the multithreaded apartment and holds its own reference to this
@@ -112,13 +126,16 @@ private:
     {
         ticket.work->Run();
         if (ticket.fate.exchange(Fate::Finished) == Fate::Abandoned) {
-            ticket.work->Discard();
+            ticket.work->FinishLate();
+            // Fewer late ones first: a caller that then finds every place taken waits for
+            // this one instead of giving up.
             --g_late;
         } else {
             ticket.work->HandOver();
             ::SetEvent(ticket.done.get());
         }
         ticket.work.reset();
+        FreePlace();
         --g_running;
     }
 
@@ -128,8 +145,8 @@ private:
     size_t m_idle = 0;
 };
 
-// Waits on `event` as the calling thread's apartment allows: a single-threaded apartment
-// keeps serving calls to its objects while it waits.
+// Waits on `event` (or takes a semaphore's count) as the calling thread's apartment allows:
+// a single-threaded apartment keeps serving calls to its objects while it waits.
 bool WaitFor(HANDLE event, DWORD timeoutMs) noexcept
 {
     DWORD index = 0;
@@ -148,24 +165,37 @@ HRESULT LastErrorResult() noexcept
 
 HRESULT RunDetached(std::shared_ptr<DetachedWork> work, DWORD timeoutMs) noexcept
 {
+    // Every place held by work that is late already: none will come free in time.
     if (g_late.load() >= kMaxLateWork) return RPC_E_TIMEOUT;
+    if (!Places()) return LastErrorResult();
+    const ULONGLONG start = ::GetTickCount64();
+    if (!WaitFor(Places(), timeoutMs)) return RPC_E_TIMEOUT;
+    const ULONGLONG waited = ::GetTickCount64() - start;
+    const DWORD left = waited >= timeoutMs ? 0 : timeoutMs - static_cast<DWORD>(waited);
+
     std::shared_ptr<Ticket> ticket;
     try {
         ticket = std::make_shared<Ticket>();
     } catch (...) {
+        FreePlace();
         return E_OUTOFMEMORY;
     }
     ticket->work = std::move(work);
     ticket->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!ticket->done) return LastErrorResult();
+    if (!ticket->done) {
+        const HRESULT hr = LastErrorResult();
+        FreePlace();
+        return hr;
+    }
 
     ++g_running;
     if (!Workers::Get().Submit(ticket)) {
         const HRESULT hr = LastErrorResult();
+        FreePlace();
         --g_running;
         return hr;
     }
-    if (WaitFor(ticket->done.get(), timeoutMs)) return S_OK;
+    if (WaitFor(ticket->done.get(), left)) return S_OK;
     ++g_late;
     Fate running = Fate::Running;
     if (ticket->fate.compare_exchange_strong(running, Fate::Abandoned)) return RPC_E_TIMEOUT;
