@@ -31,6 +31,7 @@ struct State {
     int activations = 0;
     std::atomic<int> liveObjects{0};
     std::atomic<int> stalled{0};
+    std::atomic<int> peakStalled{0};
     // Signalled to end the stalls begun before it; each release starts a fresh one, so a
     // stall never outlives its event.
     std::shared_ptr<unique_handle> release = NewReleaseEvent();
@@ -113,6 +114,21 @@ template <typename T> void WriteOut(const Outcome& o, const T& out, HRESULT& hr,
             V_VT(out) = VT_DISPATCH;
             V_DISPATCH(out) = self;
         }
+        if (out && o.userListArray) {
+            SAFEARRAY* list = ::SafeArrayCreateVector(VT_VARIANT, 0, 2);
+            if (!list) {
+                hr = E_OUTOFMEMORY;
+                return;
+            }
+            auto* items = static_cast<VARIANT*>(list->pvData);
+            V_VT(&items[0]) = VT_BSTR;
+            V_BSTR(&items[0]) = ::SysAllocString(L"u1");
+            self->AddRef();
+            V_VT(&items[1]) = VT_DISPATCH;
+            V_DISPATCH(&items[1]) = self;
+            V_VT(out) = VT_ARRAY | VT_VARIANT;
+            V_ARRAY(out) = list;
+        }
         if (!out || !o.userList) return;
         ::VariantInit(out);
         V_VT(out) = VT_BSTR;
@@ -170,8 +186,12 @@ public:
             Outcome outcome;
             std::shared_ptr<unique_handle> release;
             const bool known = Locked([&](State& s) {
-                s.calls.push_back(
-                    Call{m_class.name, m_instance, operation, {MakeArg(args)...}, ::GetCurrentThreadId()});
+                s.calls.push_back(Call{m_class.name,
+                                       m_instance,
+                                       operation,
+                                       {MakeArg(args)...},
+                                       ::GetCurrentThreadId(),
+                                       ThreadTokenId()});
                 // The component must call the agent by place only; the journal shows if it does not.
                 if (slot <= 0) return false;
                 outcome = FindOutcome(s, m_class.name, operation);
@@ -181,7 +201,10 @@ public:
             if (!known) return E_NOTIMPL;
             if (outcome.stallMs) {
                 State& s = TheState();
-                ++s.stalled;
+                const int now = ++s.stalled;
+                for (int peak = s.peakStalled;
+                     now > peak && !s.peakStalled.compare_exchange_weak(peak, now);) {
+                }
                 ::WaitForSingleObject(release->get(), outcome.stallMs);
                 --s.stalled;
             }
@@ -295,6 +318,7 @@ void Reset()
         s.calls.clear();
         s.outcomes.clear();
         s.activations = 0;
+        s.peakStalled = 0;
     });
     ReleaseStalls();
 }
@@ -310,6 +334,21 @@ void ReleaseStalls()
 int Stalled()
 {
     return TheState().stalled;
+}
+
+int PeakStalled()
+{
+    return TheState().peakStalled;
+}
+
+unsigned long long ThreadTokenId()
+{
+    unique_handle token;
+    if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) return 0;
+    TOKEN_STATISTICS statistics = {};
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenStatistics, &statistics, sizeof statistics, &size)) return 0;
+    return (static_cast<unsigned long long>(statistics.TokenId.HighPart) << 32) | statistics.TokenId.LowPart;
 }
 
 void SetOutcome(const std::string& className, const std::string& operation, const Outcome& outcome)

@@ -30,6 +30,9 @@ struct Call {
     std::string operation; // "CreateAEntry", "put_Type", "get_strError", ...
     std::vector<Arg> args;
     DWORD thread = 0; // the thread the agent was called on
+    // The identity of the token the calling thread impersonated, or 0 when it ran as its
+    // process (see ThreadTokenId).
+    unsigned long long token = 0;
 
     // e.g. DnsAdmin#1.CreateAEntry("zone1", "www", "10.0.0.1", &out)
     std::string ToString() const;
@@ -48,6 +51,7 @@ struct Outcome {
     std::optional<long> count;             // GetMailBoxCount
     std::optional<std::wstring> userList;  // GetMEUsersList: a VT_BSTR VARIANT
     bool userListObject = false;           // GetMEUsersList: the agent object itself, as VT_DISPATCH
+    bool userListArray = false;            // GetMEUsersList: an array of variants, "u1" and the object
     // How long the operation keeps its caller waiting before it answers, as a hung host
     // would; kUntilReleased waits for ReleaseStalls.
     DWORD stallMs = 0;
@@ -58,6 +62,7 @@ constexpr DWORD kUntilReleased = INFINITE;
 void Reset();         // forget calls, outcomes and the activation count; release every stall
 void ReleaseStalls(); // operations stalled so far answer now
 int Stalled();        // calls stalled right now
+int PeakStalled();    // the most calls stalled at once since the last Reset
 // Throws std::invalid_argument for a class or operation the agent does not have, so that a
 // misspelt name fails loudly instead of never matching.
 void SetOutcome(const std::string& className, const std::string& operation, const Outcome& outcome);
@@ -66,6 +71,10 @@ std::vector<Call> Calls();
 std::string Journal(); // Calls() one per line
 int LiveObjects();     // agent objects not yet released
 int Activations();     // agent objects created since Reset
+
+// The token the current thread impersonates, as its identity (TokenStatistics' TokenId),
+// or 0 when the thread has none.
+unsigned long long ThreadTokenId();
 
 // Creates an agent object of the class `clsid` in-process (E_NOINTERFACE /
 // CLASS_E_CLASSNOTAVAILABLE as COM would answer).

@@ -55,7 +55,7 @@ STDMETHODIMP CVelaServerAccess::DeletePrimaryDomain(BSTR RemoteHost, BSTR Domain
                                       dns->put_ReverseZoneIP(reverseZone);
                                       return dns->DeletePrimaryDomain(domain, result);
                                   },
-                                  m_ReverseZoneIP.get(), DomainName, Into(&m_nResult)),
+                                  Kept(m_ReverseZoneIP), DomainName, Into(&m_nResult)),
                               ValueOrZero(pVal, m_nResult));
 }
 

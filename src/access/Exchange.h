@@ -8,9 +8,11 @@
 //   BSTR           a text, as received (a copy when detached; null stays null)
 //   short, long    a number
 //   unique_bstr    a text the exchange owns (what a detached copy holds for a BSTR)
-//   Made<F>{text}  a text made from `text` by F (a copy, a pass through the code page) only
-//                  as the exchange runs, so that a failure to allocate it ends the command
-//                  inside its procedure, like any other step
+//   Made<F>{text}  a text made from `text` by F (a copy, a pass through the code page) when
+//                  the procedure resolves the exchange (Resolve), before anything is
+//                  activated: inside the member's exception boundary, and before a
+//                  single-threaded caller, waiting for the activation, can take another
+//                  call that changes the object's stored texts
 //   Into(T* p)     where the agent writes a result: the caller's out-pointer (null passes
 //                  null), m_nResult or a call-local value. Detached, the agent writes a copy
 //                  that starts as *p; Adopt hands it back to *p when the exchange was on time.
@@ -70,6 +72,33 @@ template <typename T> Slot<T> Into(T* target) noexcept
     return {target};
 }
 
+// Calls `visit(slot, iid)` for every interface that `value` holds, itself or inside its
+// arrays (of interfaces, or of variants at any depth), with the interface it stands for.
+template <typename Visit> void ForEachInterface(VARIANT& value, Visit&& visit) noexcept
+{
+    const VARTYPE type = V_VT(&value);
+    if (type == VT_UNKNOWN || type == VT_DISPATCH) {
+        visit(V_UNKNOWN(&value), type == VT_DISPATCH ? IID_IDispatch : IID_IUnknown);
+        return;
+    }
+    const VARTYPE element = type & VT_TYPEMASK;
+    SAFEARRAY* const array = (type & VT_ARRAY) && !(type & VT_BYREF) ? V_ARRAY(&value) : nullptr;
+    if (!array || (element != VT_UNKNOWN && element != VT_DISPATCH && element != VT_VARIANT) ||
+        FAILED(::SafeArrayLock(array)))
+        return;
+    ULONG count = 1;
+    for (USHORT d = 0; d < array->cDims; ++d)
+        count *= array->rgsabound[d].cElements;
+    for (ULONG i = 0; i < count; ++i) {
+        if (element == VT_VARIANT)
+            ForEachInterface(static_cast<VARIANT*>(array->pvData)[i], visit);
+        else
+            visit(static_cast<IUnknown**>(array->pvData)[i],
+                  element == VT_DISPATCH ? IID_IDispatch : IID_IUnknown);
+    }
+    ::SafeArrayUnlock(array);
+}
+
 // A result place of a detached exchange: the agent writes `m_value`, which started as what
 // the target held.
 template <typename T> class SlotCopy {
@@ -80,7 +109,7 @@ public:
     }
     SlotCopy(SlotCopy&& other) noexcept
         : m_target(std::exchange(other.m_target, nullptr)), m_initial(other.m_initial),
-          m_stream(std::exchange(other.m_stream, nullptr))
+          m_marshalled(other.m_marshalled)
     {
         std::memcpy(&m_value, &other.m_value, sizeof(T));
     }
@@ -91,23 +120,21 @@ public:
 
     T* Pass() noexcept { return m_target ? &m_value : nullptr; }
 
-    // On the worker, once the exchange is done: an interface the agent handed back belongs
-    // to the worker's apartment, so it travels to the caller's as a marshalled stream.
-    // Interfaces inside an array are not carried over.
+    // On the worker, once the exchange is done: an interface the agent handed back, alone or
+    // in an array, belongs to the worker's apartment, so each travels to the caller's as a
+    // marshalled stream, kept in the interface's own place until Adopt.
     void HandOver() noexcept
     {
         if constexpr (std::is_same_v<T, VARIANT>) {
-            if (!m_target || !Written() || (V_VT(&m_value) != VT_UNKNOWN && V_VT(&m_value) != VT_DISPATCH))
-                return;
-            IUnknown* agents = V_UNKNOWN(&m_value);
-            IStream* stream = nullptr;
-            if (!agents ||
-                FAILED(::CoMarshalInterThreadInterfaceInStream(
-                    V_VT(&m_value) == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, agents, &stream)))
-                stream = nullptr;
-            if (agents) agents->Release();
-            m_stream = stream;
-            V_UNKNOWN(&m_value) = nullptr;
+            if (!m_target || !Written()) return;
+            ForEachInterface(m_value, [](IUnknown*& place, REFIID iid) {
+                IStream* stream = nullptr;
+                if (place && FAILED(::CoMarshalInterThreadInterfaceInStream(iid, place, &stream)))
+                    stream = nullptr;
+                if (place) place->Release();
+                place = stream;
+            });
+            m_marshalled = true;
         }
     }
 
@@ -115,13 +142,14 @@ public:
     void Adopt() noexcept
     {
         if constexpr (std::is_same_v<T, VARIANT>) {
-            if (IStream* stream = std::exchange(m_stream, nullptr)) {
-                // The caller's own proxy, or nothing when it cannot be made.
-                if (FAILED(::CoGetInterfaceAndReleaseStream(
-                        stream, V_VT(&m_value) == VT_DISPATCH ? IID_IDispatch : IID_IUnknown,
-                        reinterpret_cast<void**>(&V_UNKNOWN(&m_value)))))
-                    V_UNKNOWN(&m_value) = nullptr;
-            }
+            if (std::exchange(m_marshalled, false))
+                ForEachInterface(m_value, [](IUnknown*& place, REFIID iid) {
+                    auto* stream = static_cast<IStream*>(std::exchange(place, nullptr));
+                    // The caller's own proxy, or nothing when it cannot be made.
+                    if (stream && FAILED(::CoGetInterfaceAndReleaseStream(stream, iid,
+                                                                          reinterpret_cast<void**>(&place))))
+                        place = nullptr;
+                });
         }
         if (m_target) std::memcpy(m_target, &m_value, sizeof(T));
         m_target = nullptr;
@@ -131,9 +159,14 @@ public:
     void Discard() noexcept
     {
         if (!m_target || !Written()) return;
-        if (IStream* stream = std::exchange(m_stream, nullptr)) {
-            ::CoReleaseMarshalData(stream);
-            stream->Release();
+        if constexpr (std::is_same_v<T, VARIANT>) {
+            if (std::exchange(m_marshalled, false))
+                ForEachInterface(m_value, [](IUnknown*& place, REFIID) {
+                    if (auto* stream = static_cast<IStream*>(std::exchange(place, nullptr))) {
+                        ::CoReleaseMarshalData(stream);
+                        stream->Release();
+                    }
+                });
         }
         Empty(m_value);
         m_target = nullptr;
@@ -145,7 +178,7 @@ private:
     T* m_target;
     Given<T> m_initial;
     T m_value{};
-    IStream* m_stream = nullptr;
+    bool m_marshalled = false; // interfaces in m_value are streams for the caller's apartment
 };
 
 // --- What each bound value hands to the agent -----------------------------------------------
@@ -166,15 +199,6 @@ inline long Pass(long number) noexcept
 {
     return number;
 }
-// A made text, alive until the operation it is handed to returns.
-struct MadeText {
-    unique_bstr text;
-    operator BSTR() const noexcept { return text.get(); }
-};
-template <unique_bstr (*Make)(BSTR)> MadeText Pass(const Made<Make>& made)
-{
-    return {Make(made.source)};
-}
 template <typename T> T* Pass(Slot<T> slot) noexcept
 {
     return slot.target;
@@ -186,12 +210,18 @@ template <typename T> T* Pass(SlotCopy<T>& slot) noexcept
 
 // --- What each bound value becomes in a detached exchange -----------------------------------
 
-inline unique_bstr Detach(BSTR text)
+// A copy of `text`, null for null.
+inline unique_bstr Duplicate(BSTR text)
 {
     if (!text) return {};
     unique_bstr copy = AllocText(text, ::SysStringLen(text));
     if (!copy) throw std::bad_alloc();
     return copy;
+}
+
+inline unique_bstr Detach(BSTR text)
+{
+    return Duplicate(text);
 }
 inline unique_bstr Detach(unique_bstr&& text) noexcept
 {
@@ -205,13 +235,20 @@ inline long Detach(long number) noexcept
 {
     return number;
 }
-template <unique_bstr (*Make)(BSTR)> unique_bstr Detach(Made<Make> made)
-{
-    return Make(made.source);
-}
 template <typename T> SlotCopy<T> Detach(Slot<T> slot) noexcept
 {
     return SlotCopy<T>(slot.target);
+}
+
+// --- What each bound value becomes once resolved ------------------------------------------
+
+template <typename T> T Resolve(T&& value) noexcept
+{
+    return std::move(value);
+}
+template <unique_bstr (*Make)(BSTR)> unique_bstr Resolve(Made<Make>&& made)
+{
+    return Make(made.source);
 }
 
 template <typename T> void HandOver(T&) noexcept {}
@@ -240,6 +277,17 @@ public:
     template <typename Connection> HRESULT operator()(Connection& connection)
     {
         return std::apply([&](auto&... bound) { return m_function(connection, Pass(bound)...); }, m_bound);
+    }
+
+    // The same exchange with its made texts made now.
+    auto Resolve() &&
+    {
+        return std::apply(
+            [&](auto&... bound) {
+                return BoundExchange<Function, decltype(vela::Resolve(std::move(bound)))...>(
+                    m_function, vela::Resolve(std::move(bound))...);
+            },
+            m_bound);
     }
 
     // A copy that owns every text it hands on and keeps results in places of its own.

@@ -10,6 +10,7 @@
 #include "access/VelaServerAccess.h"
 #include "common/Format.h"
 #include "remote/Detached.h"
+#include "remote/Impersonation.h"
 #include "remote/RemoteConnection.h"
 #include "remote/Text.h"
 
@@ -175,9 +176,15 @@ inline unique_bstr Rewiden(BSTR text)
     return Widen(Narrow(text));
 }
 
-// The texts an exchange makes as it runs: a stored setting's copy, a caller's text through
-// the code page.
+// The texts an exchange makes before activation: a stored setting's copy (empty, or null
+// kept null), a caller's text through the code page. A stored setting is never handed on
+// as it is: a put_ that a single-threaded caller serves while it waits for the activation
+// would free it under the exchange.
 inline Made<&CopyOf> Copied(const unique_bstr& stored) noexcept
+{
+    return {stored.get()};
+}
+inline Made<&Duplicate> Kept(const unique_bstr& stored) noexcept
 {
     return {stored.get()};
 }
@@ -222,26 +229,80 @@ RemoteOutcome RunRemote(const Command& command, BSTR host, Exchange& exchange,
     return outcome;
 }
 
+// What a command keeps as its error text and logs as its result, for what its remote part
+// left: the same whether the exchange ended in time or after the caller stopped waiting.
+struct Verdict {
+    HRESULT failure = S_OK; // the command's failure, if any
+    std::string errorText;  // what m_strError or the call-local text receives
+    std::string result;     // the record's result text
+};
+
+template <typename Interface> Verdict Judge(const Command& command, const RemoteOutcome& remote)
+{
+    Verdict verdict;
+    verdict.failure = FAILED(remote.failure) ? remote.failure : remote.afterOutValue;
+    if (FAILED(verdict.failure)) {
+        verdict.errorText = Failure(verdict.failure).ErrorText();
+        verdict.result = Format(kOperationFailed, {verdict.errorText});
+        return verdict;
+    }
+    if (command.errorTarget == ErrorTarget::Success || !kHasErrorText<Interface>) {
+        verdict.errorText = kSuccess;
+        verdict.result = kOperationSuccessful;
+        return verdict;
+    }
+    verdict.errorText = Narrow(remote.errorText.get());
+    // A remote error text with a successful HRESULT still counts as failed in the log.
+    verdict.result = verdict.errorText.empty() ? std::string(kOperationSuccessful)
+                                               : Format(kOperationFailed, {verdict.errorText});
+    return verdict;
+}
+
+constexpr const char kAfterTheTimeout[] = "After the time-out : ";
+
 // The remote part run on a thread of its own, on copies, so that it can go on after the
-// caller stopped waiting for it.
+// caller stopped waiting for it. It runs as its caller; once late, it still records how
+// it ended, in its object's log, which it keeps open for as long as it needs it.
 template <typename Interface, typename Exchange> class DetachedExchange final : public DetachedWork {
 public:
-    DetachedExchange(const Command& command, BSTR host, Exchange exchange)
-        : m_command(command), m_host(Detach(host)), m_exchange(std::move(exchange))
+    DetachedExchange(const Command& command, BSTR host, Exchange exchange, const std::string& action,
+                     std::shared_ptr<CActionLog> log)
+        : m_command(command), m_host(Detach(host)), m_exchange(std::move(exchange)),
+          m_token(CallingThreadToken()), m_action(action), m_log(std::move(log))
     {
     }
 
     void Run() noexcept override
     {
         try {
+            const Impersonation as(m_token.get());
             RemoteConnection<Interface> connection;
             m_outcome = RunRemote<Interface>(m_command, m_host.get(), m_exchange, connection);
+        } catch (const Failure& failure) {
+            m_outcome.failure = failure.code();
         } catch (...) {
             m_error = std::current_exception();
         }
     }
     void HandOver() noexcept override { m_exchange.HandOver(); }
-    void Discard() noexcept override { m_exchange.Discard(); }
+    void FinishLate() noexcept override
+    {
+        try {
+            // What the agent handed back goes as the caller would let it go.
+            const Impersonation as(m_token.get());
+            m_exchange.Discard();
+        } catch (const Failure&) {
+            m_exchange.Discard();
+        }
+        // The record the command would have left in time, marked as late. A command that
+        // ran out of memory on the way would have left none.
+        if (!m_command.logged || m_error) return;
+        try {
+            m_log->Log(m_action, kAfterTheTimeout + Judge<Interface>(m_command, m_outcome).result);
+        } catch (...) {
+            // No memory for the record: it is lost, as a record that cannot be written is.
+        }
+    }
 
     // On the caller's thread, when the exchange was on time: its results are the caller's.
     RemoteOutcome Adopt()
@@ -255,18 +316,30 @@ private:
     const Command m_command;
     const unique_bstr m_host;
     Exchange m_exchange;
+    const unique_handle m_token; // the caller's, or none; for as long as the exchange lives
+    const std::string m_action;
+    const std::shared_ptr<CActionLog> m_log;
     RemoteOutcome m_outcome;
     std::exception_ptr m_error;
 };
 
 // The remote part under a time-out: past it the command fails as if the host could not be
-// reached, and nothing the exchange does afterwards reaches the caller or the object.
+// reached, and nothing the exchange does afterwards reaches the caller or the object; only
+// the log learns how it ended.
 template <typename Interface, typename Exchange>
-RemoteOutcome RunRemoteWithin(DWORD timeoutMs, const Command& command, BSTR host, Exchange&& exchange)
+RemoteOutcome RunRemoteWithin(DWORD timeoutMs, const Command& command, BSTR host, Exchange&& exchange,
+                              const std::string& action, const std::shared_ptr<CActionLog>& log)
 {
     using Detached = DetachedExchange<Interface, decltype(std::move(exchange).Detach())>;
-    const auto work = std::make_shared<Detached>(command, host, std::move(exchange).Detach());
     RemoteOutcome outcome;
+    std::shared_ptr<Detached> work;
+    try {
+        work = std::make_shared<Detached>(command, host, std::move(exchange).Detach(), action, log);
+    } catch (const Failure& failure) {
+        // The caller's account cannot be carried over: the exchange does not run as anyone else.
+        outcome.failure = failure.code();
+        return outcome;
+    }
     outcome.failure = RunDetached(work, timeoutMs);
     return FAILED(outcome.failure) ? std::move(outcome) : work->Adopt();
 }
@@ -279,39 +352,21 @@ HRESULT CVelaServerAccess::Forward(const Command& command, BSTR host,
     return ComBoundary([&]() -> HRESULT {
         out.Start();
         try {
-            std::string action = ActionText(command, host, placeholders);
-            std::string result = kOperationSuccessful;
-            std::string localError;
-            std::string& errorText = command.errorTarget == ErrorTarget::CallLocal ? localError : m_strError;
-            try {
-                // Held here, without a time-out, so that the agent object goes only after the record.
-                RemoteConnection<Interface> connection;
-                const RemoteOutcome remote =
-                    m_commandTimeoutMs
-                        ? RunRemoteWithin<Interface>(m_commandTimeoutMs, command, host, std::move(exchange))
-                        : RunRemote<Interface>(command, host, exchange, connection);
-                RAISE_IF_FAILED(remote.failure);
-
-                if (command.errorTarget == ErrorTarget::Success)
-                    errorText = kSuccess;
-                else if (kHasErrorText<Interface>)
-                    errorText = Narrow(remote.errorText.get());
-
+            const std::string action = ActionText(command, host, placeholders);
+            auto bound = std::move(exchange).Resolve();
+            // Held here, without a time-out, so that the agent object goes only after the record.
+            RemoteConnection<Interface> connection;
+            const RemoteOutcome remote = m_commandTimeoutMs
+                                             ? RunRemoteWithin<Interface>(m_commandTimeoutMs, command, host,
+                                                                          std::move(bound), action, m_log)
+                                             : RunRemote<Interface>(command, host, bound, connection);
+            const Verdict verdict = Judge<Interface>(command, remote);
+            if (command.errorTarget != ErrorTarget::CallLocal) m_strError = verdict.errorText;
+            if (FAILED(verdict.failure))
+                out.Failed(verdict.errorText);
+            else
                 out.Succeeded();
-                RAISE_IF_FAILED(remote.afterOutValue);
-
-                // A remote error text with a successful HRESULT still counts as failed in the log.
-                if (command.errorTarget != ErrorTarget::Success && !errorText.empty())
-                    result = Format(kOperationFailed, {errorText});
-                if (command.logged) m_log.Log(action, result);
-                connection.Release();
-            } catch (const Failure& failure) {
-                // The connection was released before the failure was raised.
-                errorText = failure.ErrorText();
-                out.Failed(errorText);
-                result = Format(kOperationFailed, {errorText});
-                if (command.logged) m_log.Log(std::move(action), std::move(result));
-            }
+            if (command.logged) m_log->Log(action, verdict.result);
         } catch (...) {
             out.Abandon();
             throw;

@@ -45,7 +45,7 @@ STDMETHODIMP CVelaServerAccess::MailSetup(BSTR RemoteServer, BSTR servertype, BS
                 return server->MailSetup(Widen(type).get(), Rewiden(newdomain).get(), Rewiden(username).get(),
                                          Rewiden(password).get(), Rewiden(IPAddress).get(), &ignored);
             },
-            servertype, newdomain, username, password, IPAddress, m_imail_domainAlias.get(), m_lMaxMailusers,
+            servertype, newdomain, username, password, IPAddress, Kept(m_imail_domainAlias), m_lMaxMailusers,
             m_SmarterMailAccountLimit),
         OneOrZero(pVal));
 }

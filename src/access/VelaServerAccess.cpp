@@ -29,9 +29,10 @@ void Append(unique_bstr& stored, BSTR text) noexcept
 
 } // namespace
 
-CVelaServerAccess::CVelaServerAccess() : m_commandTimeoutMs(GetCommandTimeoutSeconds() * 1000)
+CVelaServerAccess::CVelaServerAccess()
+    : m_log(std::make_shared<CActionLog>()), m_commandTimeoutMs(GetCommandTimeoutSeconds() * 1000)
 {
-    m_log.Open(GetLogFilePath());
+    m_log->Open(GetLogFilePath());
 }
 
 STDMETHODIMP CVelaServerAccess::put_imail_databasetype(short newVal) noexcept

@@ -6,6 +6,7 @@
 #include "log/ActionLog.h"
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 namespace vela {
@@ -24,7 +25,7 @@ public:
     CVelaServerAccess& operator=(const CVelaServerAccess&) = delete;
 
     // For tests and diagnostics: the object's action log.
-    const CActionLog& ActionLog() const noexcept { return m_log; }
+    const CActionLog& ActionLog() const noexcept { return *m_log; }
 
     STDMETHODIMP SetupSecDNS(BSTR RemoteServer, BSTR DomainName, BSTR MasterServers, BSTR DataBaseFile,
                              short Type, short* pVal) noexcept override;
@@ -110,7 +111,8 @@ private:
                     Exchange&& exchange, Out out) noexcept;
 
     // Declared first so that it is destroyed last: the log outlives every other member.
-    CActionLog m_log;
+    // Shared with the object's exchanges that run late, which record how they ended.
+    const std::shared_ptr<CActionLog> m_log;
     short m_NamedBasedDomain = 0;
     short m_imail_databasetype = 0;
     long m_lMaxMailusers = 0;

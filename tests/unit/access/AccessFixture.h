@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -104,6 +105,7 @@ struct Activation {
     DWORD context;
     bool named; // a server name was given
     std::wstring host;
+    unsigned long long token; // the activating thread's impersonation token (ThreadTokenId), or 0
 };
 
 // Stands in for CoCreateInstanceEx: records each activation, then fails the call, refuses
@@ -112,6 +114,8 @@ struct Activator {
     HRESULT fail = S_OK;
     HRESULT refuse = S_OK;
     std::vector<Activation> seen;
+    // Runs while the activation is under way, as a caller's apartment may serve calls then.
+    std::function<void()> during;
 
     static Activator& Get()
     {
@@ -126,8 +130,10 @@ struct Activator {
             // Commands with a time-out activate on threads of their own, several at once.
             static std::mutex lock;
             const std::lock_guard<std::mutex> guard(lock);
-            a.seen.push_back({clsid, *request->pIID, context, name != nullptr, name ? name : L""});
+            a.seen.push_back({clsid, *request->pIID, context, name != nullptr, name ? name : L"",
+                              testagent::ThreadTokenId()});
         }
+        if (a.during) a.during();
         if (FAILED(a.fail)) return a.fail;
         request->pItf = nullptr;
         request->hr = a.refuse;

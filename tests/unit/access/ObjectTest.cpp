@@ -109,8 +109,6 @@ const Forwarded kForwarded[] = {
 };
 // clang-format on
 #undef RUN
-#undef ALTER_CALL
-#undef MAIL_CALL
 
 TEST_F(AccessTest, StoredSettingsAndTextsReachTheAgent)
 {
@@ -121,6 +119,56 @@ TEST_F(AccessTest, StoredSettingsAndTextsReachTheAgent)
         EXPECT_EQ(c.calls, Journal()) << c.what;
     }
 }
+
+// A single-threaded caller serves calls to its objects while it waits for an activation, so
+// a page may change a setting of the very object whose command is under way. The agent still
+// receives the settings as they stood when the command began, never a freed text (the puts
+// free the old ones, and the texts allocated next take their place).
+TEST_F(AccessTest, SettingsChangedDuringTheActivationReachTheAgentAsTheyStood)
+{
+    for (const DWORD timeout : {0u, 1u}) {
+        SCOPED_TRACE(timeout);
+        const ScopedCommandTimeout timeoutSetting(timeout);
+        const struct {
+            void (*run)(IVelaServerAccess*);
+            std::string calls;
+        } rows[] = {
+            {[](IVelaServerAccess* o) { Mail(o, L"IMail Server"); },
+             R"(put_lMaxMailusers(40); put_imail_databasetype(1); put_imail_domainAlias("alias"); )" MAIL_CALL(
+                 "\"IMail Server\"")},
+            {[](IVelaServerAccess* o) {
+                 o->put_ReverseZoneIP(Text(L"first"));
+                 DeletePrimary(o);
+             },
+             R"(put_ReverseZoneIP("first"); DeletePrimaryDomain("d", &out); get_strError(&out))"},
+            {[](IVelaServerAccess* o) {
+                 o->put_resellerns1(Text(L"n"));
+                 o->put_resellersoamail(Text(L"m1m2"));
+                 Alter(o);
+             },
+             "put_NamedBasedDomain(0); " ALTER_CALL("0", "\"n\"", "\"\"", "\"m1m2\"")},
+        };
+        for (const auto& row : rows) {
+            testagent::Reset();
+            IVelaServerAccess* o = NewObject();
+            std::vector<unique_bstr> reused;
+            Activator::Get().during = [o, &reused] {
+                o->put_imail_domainAlias(Text(L"-later"));
+                o->put_ReverseZoneIP(Text(L"later"));
+                o->put_resellerns1(Text(L"-later"));
+                o->put_resellersoamail(Text(L"-later"));
+                for (const wchar_t* text : {L"#", L"##", L"#####", L"####", L"######", L"#####"})
+                    reused.emplace_back(::SysAllocString(text));
+            };
+            row.run(o);
+            Activator::Get().during = nullptr;
+            EXPECT_EQ(row.calls, Journal());
+        }
+    }
+}
+
+#undef ALTER_CALL
+#undef MAIL_CALL
 
 TEST_F(AccessTest, FreshObjectPutsAndReporting)
 {
@@ -198,11 +246,11 @@ TEST_F(AccessTest, OutOfMemoryLeavesNullOrLiveOutValues)
     object->DeletePrimaryDomain(Text(L"h"), Text(L"d"), &g_out);
     EXPECT_EQ(R"(put_ReverseZoneIP("kept"); DeletePrimaryDomain("d", &out); get_strError(&out))", Journal());
 
-    // GetDNSFile's allocations: the host's copy, the file's copy, the error text.
+    // GetDNSFile's allocations: the host's copy, then the file's copy or the error text.
     const struct {
         int allowed;
         HRESULT agent;
-    } rows[] = {{1, S_OK}, {2, E_FAIL}, {1, HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)}};
+    } rows[] = {{1, S_OK}, {1, E_FAIL}, {1, HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)}};
     for (const auto& row : rows) {
         testagent::Outcome outcome;
         outcome.hr = row.agent;

@@ -1,7 +1,9 @@
 // A command time-out where the command table cannot show it: objects that go while their
-// exchange runs late, many hung hosts at once, and an agent that answers with an object.
+// exchange runs late, crowds of callers against hung and healthy hosts, the caller's
+// account, late answers in the log, and an agent that answers with objects.
 #include "AccessFixture.h"
 
+#include <functional>
 #include <thread>
 
 namespace vela::test {
@@ -64,6 +66,218 @@ TEST_F(AccessTest, ObjectAnsweredInTimeArrivesThroughTheCallersApartment)
     proxy.reset();
     ::VariantClear(&users);
     EXPECT_TRUE(Eventually([] { return testagent::LiveObjects() == 0; }));
+}
+
+// The same objects inside an array: each arrives as the caller's own proxy, and goes when
+// the caller lets go of the array; late, the worker lets go of them itself.
+TEST_F(AccessTest, ObjectsInsideAnArrayArriveThroughTheCallersApartment)
+{
+    const ScopedCommandTimeout timeout(1);
+    testagent::Outcome answer;
+    answer.userListArray = true;
+    testagent::SetOutcome("ServerAdmin", "GetMEUsersList", answer);
+    VARIANT users;
+    ::VariantInit(&users);
+    EXPECT_EQ(S_OK, NewObject()->GetMEUsersList(kHost, kDomain, &users));
+    ASSERT_EQ(VT_ARRAY | VT_VARIANT, V_VT(&users));
+    auto* items = static_cast<VARIANT*>(V_ARRAY(&users)->pvData);
+    ASSERT_EQ(2u, V_ARRAY(&users)->rgsabound[0].cElements);
+    EXPECT_EQ(VT_BSTR, V_VT(&items[0]));
+    EXPECT_EQ("u1", Ascii(V_BSTR(&items[0])));
+    ASSERT_EQ(VT_DISPATCH, V_VT(&items[1]));
+    ASSERT_NE(nullptr, V_DISPATCH(&items[1]));
+    com_ptr<IClientSecurity> proxy;
+    EXPECT_EQ(S_OK, V_DISPATCH(&items[1])->QueryInterface(IID_IClientSecurity, proxy.put_void()))
+        << "the worker's own interface crossed apartments unmarshalled";
+    proxy.reset();
+    ::VariantClear(&users);
+    EXPECT_TRUE(Eventually([] { return testagent::LiveObjects() == 0; }));
+
+    answer.stallMs = testagent::kUntilReleased;
+    testagent::SetOutcome("ServerAdmin", "GetMEUsersList", answer);
+    EXPECT_EQ(S_OK, NewObject()->GetMEUsersList(kHost, kDomain, &users));
+    EXPECT_EQ(VT_EMPTY, V_VT(&users));
+    testagent::ReleaseStalls();
+    ASSERT_TRUE(LateExchangesEnd());
+    EXPECT_EQ(0, testagent::LiveObjects()) << "an object in the late array was kept";
+}
+
+// `callers` threads, each with an object of its own, call CreateAEntry at once; the results.
+std::vector<short> Crowd(std::function<IVelaServerAccess*()> newObject, int callers)
+{
+    std::vector<IVelaServerAccess*> objects;
+    for (int i = 0; i < callers; ++i)
+        objects.push_back(newObject());
+    const unique_handle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::vector<short> results(static_cast<size_t>(callers), kPoisonShort);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < callers; ++i)
+        threads.emplace_back([&, i] {
+            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            ::WaitForSingleObject(go.get(), INFINITE);
+            objects[static_cast<size_t>(i)]->CreateAEntry(kHost, kDomain, kName, kName,
+                                                          &results[static_cast<size_t>(i)]);
+            ::CoUninitialize();
+        });
+    ::SetEvent(go.get());
+    for (std::thread& thread : threads)
+        thread.join();
+    return results;
+}
+
+// A crowd against a hung host: no more than kMaxLateWork exchanges are ever inside the agent,
+// late or not; the callers beyond them wait for a place within their own time-out, and fail
+// when none comes free, without activating anything.
+TEST_F(AccessTest, CrowdAgainstAHungHostStaysWithinTheBound)
+{
+    const ScopedCommandTimeout timeout(1);
+    testagent::Outcome answer;
+    answer.result = 1;
+    answer.stallMs = 4000;
+    testagent::SetOutcome("DnsAdmin", "CreateAEntry", answer);
+    const std::vector<short> results = Crowd([this] { return NewObject(); }, 100);
+    EXPECT_EQ(std::vector<short>(100, 0), results);
+    EXPECT_EQ(static_cast<size_t>(kMaxLateWork), Activator::Get().seen.size());
+    ASSERT_TRUE(LateExchangesEnd());
+    EXPECT_EQ(kMaxLateWork, testagent::PeakStalled()) << "exchanges inside the agent at once";
+}
+
+// A crowd against a healthy host that answers slowly, well within the time-out: nobody is
+// refused because of the bound; the callers beyond it only wait their turn.
+TEST_F(AccessTest, CrowdAgainstAHealthyHostAllSucceed)
+{
+    const ScopedCommandTimeout timeout(5);
+    testagent::Outcome answer;
+    answer.result = 1;
+    answer.stallMs = 300;
+    testagent::SetOutcome("DnsAdmin", "CreateAEntry", answer);
+    EXPECT_EQ(std::vector<short>(100, 1), Crowd([this] { return NewObject(); }, 100));
+    EXPECT_EQ(100u, Activator::Get().seen.size());
+    EXPECT_LE(testagent::PeakStalled(), kMaxLateWork);
+}
+
+// With a time-out the exchange runs on a worker thread, as its caller: under the token the
+// caller impersonates (the activation and every agent call), or under none, as the process.
+// A worker that served an impersonating caller keeps nothing of it for the next.
+TEST_F(AccessTest, ExchangeRunsAsItsCaller)
+{
+    for (const DWORD timeout : {0u, 1u}) {
+        SCOPED_TRACE(timeout);
+        const ScopedCommandTimeout timeoutSetting(timeout);
+        IVelaServerAccess* object = NewObject();
+        for (const bool impersonating : {true, false, true}) {
+            testagent::Reset();
+            Activator::Get() = {};
+            ASSERT_TRUE(!impersonating || ::ImpersonateSelf(SecurityImpersonation));
+            const unsigned long long caller = testagent::ThreadTokenId();
+            ASSERT_EQ(impersonating, caller != 0);
+            short result = kPoisonShort;
+            EXPECT_EQ(S_OK, object->AlterCompleteDNSEntries(kHost, kDomain, kName, kName, kName, &result));
+            if (impersonating) ::RevertToSelf();
+            ASSERT_EQ(1u, Activator::Get().seen.size());
+            EXPECT_EQ(caller, Activator::Get().seen[0].token) << "the activation ran as someone else";
+            const std::vector<testagent::Call> calls = testagent::Calls();
+            ASSERT_FALSE(calls.empty());
+            for (const testagent::Call& call : calls)
+                EXPECT_EQ(caller, call.token) << call.ToString();
+        }
+    }
+}
+
+// An answer that comes after the time-out leaves a second record: the record that the same
+// answer in time would have left, marked as late. One member of each kind, each answering
+// well, with an error text, and with a failure.
+TEST_F(AccessTest, LateAnswerIsRecordedAsItWouldHaveBeenInTime)
+{
+    const Text kType(L"IMail Server");
+    const struct {
+        const char* agentClass;
+        const char* operation;
+        std::function<void(IVelaServerAccess*)> call;
+    } members[] = {
+        {"DnsAdmin", "CreateAEntry",
+         [&](IVelaServerAccess* o) {
+             short r;
+             o->CreateAEntry(kHost, kDomain, kName, kName, &r);
+         }},
+        {"ServerAdmin", "SetupSecDNS",
+         [&](IVelaServerAccess* o) {
+             short r;
+             o->SetupSecDNS(kHost, kDomain, kName, kName, 1, &r);
+         }},
+        {"DnsAdmin", "DeletePrimaryDomain",
+         [&](IVelaServerAccess* o) {
+             short r;
+             o->DeletePrimaryDomain(kHost, kDomain, &r);
+         }},
+        {"DnsAdmin", "GetDNSFile",
+         [&](IVelaServerAccess* o) {
+             BSTR file = nullptr;
+             o->GetDNSFile(kHost, kDomain, &file);
+             ::SysFreeString(file);
+         }},
+        {"ServerAdmin", "MailSetup",
+         [&](IVelaServerAccess* o) {
+             short r;
+             o->MailSetup(kHost, kType, kDomain, kName, kName, kName, &r);
+         }},
+        {"BindDnsAdmin", "CBindDNSDomain",
+         [&](IVelaServerAccess* o) {
+             short r;
+             o->CBindDNSDomain(kHost, kDomain, kName, &r);
+         }},
+    };
+    testagent::Outcome answers[3];
+    answers[0].result = 1;
+    answers[1].errorText = L"zone missing";
+    answers[2].hr = E_ACCESSDENIED;
+    answers[2].errorText = L"denied";
+    NewObject(); // creates the log
+    for (const testagent::Outcome& answer : answers) {
+        SCOPED_TRACE(answer.hr);
+        std::vector<std::string> inTime;
+        for (const auto& member : members) {
+            testagent::SetOutcome(member.agentClass, member.operation, answer);
+            const size_t before = LogLines().size();
+            member.call(NewObject());
+            inTime.push_back(RecordsSince(before).at(0));
+        }
+
+        const ScopedCommandTimeout timeout(1);
+        testagent::Outcome late = answer;
+        late.stallMs = testagent::kUntilReleased;
+        for (const auto& member : members)
+            testagent::SetOutcome(member.agentClass, member.operation, late);
+        std::vector<IVelaServerAccess*> objects;
+        for (size_t i = 0; i < std::size(members); ++i)
+            objects.push_back(NewObject());
+        const size_t before = LogLines().size();
+        std::vector<std::thread> callers;
+        for (size_t i = 0; i < std::size(members); ++i)
+            callers.emplace_back([&, i] {
+                ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+                members[i].call(objects[i]);
+                ::CoUninitialize();
+            });
+        for (std::thread& caller : callers)
+            caller.join();
+        EXPECT_EQ(std::size(members), RecordsSince(before).size());
+        testagent::ReleaseStalls();
+        ASSERT_TRUE(LateExchangesEnd());
+        const std::vector<std::string> records = RecordsSince(before);
+        for (size_t i = 0; i < std::size(members); ++i) {
+            const std::string& record = inTime[i];
+            const size_t comma = record.find(",Operation ");
+            const std::string action = record.substr(0, comma);
+            EXPECT_EQ(1,
+                      std::count(records.begin(), records.end(),
+                                 action + ",Operation Failed : Error is '" + ErrorText(RPC_E_TIMEOUT) + "',"))
+                << action;
+            EXPECT_EQ(1, std::count(records.begin(), records.end(),
+                                    action + ",After the time-out : " + record.substr(comma + 1)))
+                << record;
+        }
+    }
 }
 
 // Hung hosts cost at most kMaxLateWork threads: past that a command fails at once, without
