@@ -23,18 +23,29 @@ struct Ticket {
 std::atomic<long> g_running{0}; // tickets not yet done with, on time or late
 std::atomic<long> g_late{0};    // tickets whose caller stopped waiting
 
-// The kMaxLateWork places for work in flight, as a semaphore: a single-threaded caller can
-// wait for one the way it waits for its work, serving its apartment. Made with the first
-// command under a time-out; it goes with the module, which no worker outlives.
-HANDLE Places() noexcept
+std::atomic<long> g_inFlight{0}; // places taken, at most kMaxLateWork
+std::atomic<long> g_waiting{0};  // callers waiting for a place
+
+// Set when a place comes free while someone waits for one. A single-threaded caller waits
+// for it the way it waits for its work, serving its apartment. Made with the first command
+// under a time-out; it goes with the module, which no worker outlives.
+HANDLE PlaceFreed() noexcept
 {
-    static const unique_handle places(::CreateSemaphoreW(nullptr, kMaxLateWork, kMaxLateWork, nullptr));
-    return places.get();
+    static const unique_handle freed(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    return freed.get();
+}
+
+bool TryTakePlace() noexcept
+{
+    for (long taken = g_inFlight.load(); taken < kMaxLateWork;)
+        if (g_inFlight.compare_exchange_weak(taken, taken + 1)) return true;
+    return false;
 }
 
 void FreePlace() noexcept
 {
-    ::ReleaseSemaphore(Places(), 1, nullptr);
+    --g_inFlight;
+    if (g_waiting.load() > 0) ::SetEvent(PlaceFreed());
 }
 
 // Starting a thread is the dearest part of a command under a time-out (several
@@ -167,11 +178,28 @@ HRESULT RunDetached(std::shared_ptr<DetachedWork> work, DWORD timeoutMs) noexcep
 {
     // Every place held by work that is late already: none will come free in time.
     if (g_late.load() >= kMaxLateWork) return RPC_E_TIMEOUT;
-    if (!Places()) return LastErrorResult();
-    const ULONGLONG start = ::GetTickCount64();
-    if (!WaitFor(Places(), timeoutMs)) return RPC_E_TIMEOUT;
-    const ULONGLONG waited = ::GetTickCount64() - start;
-    const DWORD left = waited >= timeoutMs ? 0 : timeoutMs - static_cast<DWORD>(waited);
+    DWORD left = timeoutMs;
+    if (!TryTakePlace()) {
+        if (!PlaceFreed()) return LastErrorResult();
+        const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+        ++g_waiting;
+        bool taken = false;
+        for (ULONGLONG now = ::GetTickCount64(); !(taken = TryTakePlace()) && now < deadline;
+             now = ::GetTickCount64()) {
+            // A wake-up may go to another waiter, or come between a look and the wait: look
+            // again now and then.
+            WaitFor(PlaceFreed(), static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50)));
+        }
+        --g_waiting;
+        if (!taken) return RPC_E_TIMEOUT;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline) {
+            // Free just as the time ran out: nothing is started that nobody would wait for.
+            FreePlace();
+            return RPC_E_TIMEOUT;
+        }
+        left = static_cast<DWORD>(deadline - now);
+    }
 
     std::shared_ptr<Ticket> ticket;
     try {
