@@ -282,23 +282,13 @@ public:
     // The same exchange with its made texts made now.
     auto Resolve() &&
     {
-        return std::apply(
-            [&](auto&... bound) {
-                return BoundExchange<Function, decltype(vela::Resolve(std::move(bound)))...>(
-                    m_function, vela::Resolve(std::move(bound))...);
-            },
-            m_bound);
+        return std::move(*this).Converted([](auto&& bound) { return vela::Resolve(std::move(bound)); });
     }
 
     // A copy that owns every text it hands on and keeps results in places of its own.
     auto Detach() &&
     {
-        return std::apply(
-            [&](auto&... bound) {
-                return BoundExchange<Function, decltype(vela::Detach(std::move(bound)))...>(
-                    m_function, vela::Detach(std::move(bound))...);
-            },
-            m_bound);
+        return std::move(*this).Converted([](auto&& bound) { return vela::Detach(std::move(bound)); });
     }
 
     void HandOver() noexcept
@@ -315,6 +305,17 @@ public:
     }
 
 private:
+    // The same exchange with each bound value replaced by what `convert` makes of it.
+    template <typename Convert> auto Converted(Convert convert) &&
+    {
+        return std::apply(
+            [&](auto&... bound) {
+                return BoundExchange<Function, decltype(convert(std::move(bound)))...>(
+                    m_function, convert(std::move(bound))...);
+            },
+            m_bound);
+    }
+
     Function m_function;
     std::tuple<Bound...> m_bound;
 };

@@ -48,50 +48,39 @@ TEST_F(AccessTest, ObjectReleasedWhileItsExchangesRunLate)
     EXPECT_EQ(0, testagent::LiveObjects()) << "the agent, or the object it answered with, was kept";
 }
 
-// On time, an object the agent answers with reaches the caller as the caller's own proxy:
-// the agent's interfaces stay in the apartment of the thread that called it.
-TEST_F(AccessTest, ObjectAnsweredInTimeArrivesThroughTheCallersApartment)
+// On time, an object the agent answers with, alone or inside an array, reaches the caller as
+// the caller's own proxy: the agent's interfaces stay in the apartment of the thread that
+// called it, and go when the caller lets go of them. Late, the worker lets go of them.
+TEST_F(AccessTest, ObjectsAnsweredInTimeArriveThroughTheCallersApartment)
 {
     const ScopedCommandTimeout timeout(1);
     testagent::Outcome answer;
-    answer.userListObject = true;
-    testagent::SetOutcome("ServerAdmin", "GetMEUsersList", answer);
     VARIANT users;
     ::VariantInit(&users);
-    EXPECT_EQ(S_OK, NewObject()->GetMEUsersList(kHost, kDomain, &users));
-    ASSERT_EQ(VT_DISPATCH, V_VT(&users));
-    ASSERT_NE(nullptr, V_DISPATCH(&users));
-    com_ptr<IClientSecurity> proxy;
-    EXPECT_EQ(S_OK, V_DISPATCH(&users)->QueryInterface(IID_IClientSecurity, proxy.put_void()));
-    proxy.reset();
-    ::VariantClear(&users);
-    EXPECT_TRUE(Eventually([] { return testagent::LiveObjects() == 0; }));
-}
-
-// The same objects inside an array: each arrives as the caller's own proxy, and goes when
-// the caller lets go of the array; late, the worker lets go of them itself.
-TEST_F(AccessTest, ObjectsInsideAnArrayArriveThroughTheCallersApartment)
-{
-    const ScopedCommandTimeout timeout(1);
-    testagent::Outcome answer;
-    answer.userListArray = true;
-    testagent::SetOutcome("ServerAdmin", "GetMEUsersList", answer);
-    VARIANT users;
-    ::VariantInit(&users);
-    EXPECT_EQ(S_OK, NewObject()->GetMEUsersList(kHost, kDomain, &users));
-    ASSERT_EQ(VT_ARRAY | VT_VARIANT, V_VT(&users));
-    auto* items = static_cast<VARIANT*>(V_ARRAY(&users)->pvData);
-    ASSERT_EQ(2u, V_ARRAY(&users)->rgsabound[0].cElements);
-    EXPECT_EQ(VT_BSTR, V_VT(&items[0]));
-    EXPECT_EQ("u1", Ascii(V_BSTR(&items[0])));
-    ASSERT_EQ(VT_DISPATCH, V_VT(&items[1]));
-    ASSERT_NE(nullptr, V_DISPATCH(&items[1]));
-    com_ptr<IClientSecurity> proxy;
-    EXPECT_EQ(S_OK, V_DISPATCH(&items[1])->QueryInterface(IID_IClientSecurity, proxy.put_void()))
-        << "the worker's own interface crossed apartments unmarshalled";
-    proxy.reset();
-    ::VariantClear(&users);
-    EXPECT_TRUE(Eventually([] { return testagent::LiveObjects() == 0; }));
+    for (const bool inArray : {false, true}) {
+        SCOPED_TRACE(inArray ? "in an array" : "alone");
+        answer.userListObject = !inArray;
+        answer.userListArray = inArray;
+        testagent::SetOutcome("ServerAdmin", "GetMEUsersList", answer);
+        EXPECT_EQ(S_OK, NewObject()->GetMEUsersList(kHost, kDomain, &users));
+        VARIANT* object = &users;
+        if (inArray) {
+            ASSERT_EQ(VT_ARRAY | VT_VARIANT, V_VT(&users));
+            ASSERT_EQ(2u, V_ARRAY(&users)->rgsabound[0].cElements);
+            auto* items = static_cast<VARIANT*>(V_ARRAY(&users)->pvData);
+            EXPECT_EQ(VT_BSTR, V_VT(&items[0]));
+            EXPECT_EQ("u1", Ascii(V_BSTR(&items[0])));
+            object = &items[1];
+        }
+        ASSERT_EQ(VT_DISPATCH, V_VT(object));
+        ASSERT_NE(nullptr, V_DISPATCH(object));
+        com_ptr<IClientSecurity> proxy;
+        EXPECT_EQ(S_OK, V_DISPATCH(object)->QueryInterface(IID_IClientSecurity, proxy.put_void()))
+            << "the worker's own interface crossed apartments unmarshalled";
+        proxy.reset();
+        ::VariantClear(&users);
+        EXPECT_TRUE(Eventually([] { return testagent::LiveObjects() == 0; }));
+    }
 
     answer.stallMs = testagent::kUntilReleased;
     testagent::SetOutcome("ServerAdmin", "GetMEUsersList", answer);
