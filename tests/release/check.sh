@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Checks of the packages in dist/ that scripts/release.sh writes, one step per CTest entry:
-# static (both DLLs as files, then release_tests on their resources), smoke win32|win64 (the
-# package registered from a fresh Wine prefix with the regsvr32 of its architecture, its
-# verify.vbs and verify.asp under that architecture's cscript, regsvr32 /u), sums, signing
-# (release.sh with a throwaway certificate) and reproducible (a second release build of the
-# same sources in another folder gives the same bytes). CTest hands in the paths (VELA_*).
-# Exit code 77: this machine runs no 32-bit programs (wine-exec); CTest reports a skip.
+# static (both DLLs as files, then release_tests on their resources; the installer packages'
+# tables and files), zip win32|win64 (the zip registered from a fresh Wine prefix with the
+# regsvr32 of its architecture, its verify.vbs and verify.asp under that architecture's
+# cscript, and the keys compared with the installer package's in a second prefix; regsvr32
+# /u), smoke win32|win64 (the installer package's life cycle under msiexec: install, upgrade,
+# a refused downgrade, repair, removal), together (both installer packages side by side),
+# sums, signing (release.sh with a throwaway certificate) and reproducible (a second release
+# build of the same sources in another folder gives the same bytes). CTest hands in the
+# paths (VELA_*). Exit code 77: this machine runs no 32-bit programs (wine-exec); CTest
+# reports a skip.
 set -uo pipefail
 dist="$VELA_SOURCE/dist" work="$VELA_BUILD/release-$1${2:+-$2}" failed=0
 export LC_ALL=C VELA_WINEPREFIX="$work/prefix" # LC_ALL: file lists in one order
@@ -43,15 +47,16 @@ sys.exit(link != name + bytes(4 - len(name) % 4) + zlib.crc32(debug).to_bytes(4,
 }
 
 static() {
-  local arch p dll file && local -A versions
-  local contents="CHANGELOG.md INSTALL.md LICENSE VeladcomClient.dll VeladcomClient.h VeladcomClient.idl VeladcomClient.tlb VeladcomClient_i.c verify.asp verify.vbs"
+  local arch p dll file && local -A versions codes
+  local contents="CHANGELOG.md INSTALL.md LICENSE Logs VeladcomClient.dll VeladcomClient.h VeladcomClient.idl VeladcomClient.tlb VeladcomClient_i.c verify.asp verify.vbs"
   for arch in win32 win64; do
     check "$arch: unpack" unpack "VeladcomClient-$version-$arch.zip" "$work/$arch"
     check "$arch: unpack debug" unpack "VeladcomClient-$version-$arch-debug.zip" "$work/$arch-debug"
-    check "$arch: contents" test "$(cd "$work/$arch" && echo *) $(cd "$work/$arch-debug" && echo *)" = "$contents VeladcomClient.dll.debug"
-    for file in CHANGELOG.md INSTALL.md LICENSE package/verify.asp package/verify.vbs; do
+    check "$arch: contents" test "$(cd "$work/$arch" && echo * Logs/*) $(cd "$work/$arch-debug" && echo *)" = "$contents Logs/web.config VeladcomClient.dll.debug"
+    for file in CHANGELOG.md INSTALL.md LICENSE package/verify.asp package/verify.vbs package/Logs/web.config; do
       check "$arch: $file as in the sources" cmp "$work/$arch/${file#package/}" "$VELA_SOURCE/$file"
     done
+    msi_static "$arch"
     dll="$work/$arch/VeladcomClient.dll" && p=$("$VELA_OBJDUMP" -p "$dll")
     check "$arch: machine" grep -qx ".*file format pei-$([ "$arch" = win32 ] && echo i386 || echo x86-64)" <<<"$p"
     check "$arch: imports" imports_system_only "$p"
@@ -62,9 +67,40 @@ static() {
     versions[$arch]=$("$VELA_WINDRES" -i "$dll" -O rc | sed -n '/^1 VERSIONINFO$/,/^END$/p')
   done
   check "version resources equal" test "${versions[win32]}" = "${versions[win64]}"
+  check "each installer package a product and an upgrade line of its own" test "$(printf '%s\n' "${codes[@]}" | sort -u | wc -l)" = 4
   check "version resource is the package's" test "$(grep -cxE " (FILE|PRODUCT)VERSION ${version//./, }| +VALUE \"(File|Product)Version\", \"${version//./, }\"" <<<"${versions[win64]}")" = 4
   VELA_PACKAGES=$(winpath "$work") VELA_SOURCE=$(winpath "$VELA_SOURCE") \
     wine "$(winpath "$VELA_RELEASE_TESTS")" --gtest_brief=1 || failed=1
+}
+
+table() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; } # table <msi> <name>: its rows
+property() { table "$1" Property | awk -F'\t' -v p="$2" '$1 == p {print $2}'; }
+when() { TZ=UTC date -d "@$1" '+%a %b %e %T %Y'; } # as msiinfo prints a time
+
+# msi_static <arch>: the installer package read as a file, against the zip unpacked in $work/<arch>.
+msi_static() {
+  local arch=$1 msi="VeladcomClient-$version-$1.msi" file bits=0 template=Intel epoch
+  [ "$arch" = win64 ] && bits=256 template=x64
+  epoch=$(git -C "$VELA_SOURCE" log -1 --format=%ct)
+  check "$arch.msi: summary" test "$(TZ=UTC msiinfo suminfo "$msi" | grep -E '^(Template|Created|Last saved):')" = \
+    "$(printf 'Template: %s;1033\nCreated: %s\nLast saved: %s' "$template" "$(when "$epoch")" "$(when "$epoch")")"
+  check "$arch.msi: version" test "$(property "$msi" ProductVersion)" = "$version"
+  codes[$arch.product]=$(property "$msi" ProductCode) codes[$arch.upgrade]=$(property "$msi" UpgradeCode)
+  check "$arch.msi: the settings are secure properties" grep -q ';INSTALLPATH;COMMANDTIMEOUTSECONDS$' <<<"$(property "$msi" SecureCustomProperties)"
+  # Every component in the package's view but the 64-bit package's 32-bit interface keys;
+  # the settings' components permanent and transitive, under their property's condition.
+  local components
+  components=$(printf '%s\n' "CommandTimeoutSetting	$((bits + 84))	COMMANDTIMEOUTSECONDS" "InstallPathSetting	$((bits + 84))	INSTALLPATH" \
+    "LogsConfig	$bits	" "Program	$bits	" && [ "$arch" = win32 ] || printf 'Interfaces32\t4\t\n')
+  check "$arch.msi: components" test "$(table "$msi" Component | cut -f1,4,5 | sort)" = "$(sort <<<"$components")"
+  check "$arch.msi: no self-registration" test -z "$(table "$msi" SelfReg 2>/dev/null)"
+  check "$arch.msi: the DLL versioned" test "$(table "$msi" File | awk -F'\t' '$1 == "VeladcomClient.dll" {print $5}')" = "$version"
+  mkdir -p "$work/$arch.msi" && check "$arch.msi: extract" msiextract -C "$work/$arch.msi" "$msi"
+  local installed && installed=$(dirname "$(find "$work/$arch.msi" -name VeladcomClient.dll)") # msiextract names the folders its way
+  check "$arch.msi: files" test "$(cd "$installed" && echo * Logs/*)" = "CHANGELOG.md INSTALL.md LICENSE Logs VeladcomClient.dll VeladcomClient.tlb verify.asp verify.vbs Logs/web.config"
+  for file in CHANGELOG.md INSTALL.md LICENSE Logs/web.config VeladcomClient.dll VeladcomClient.tlb verify.asp verify.vbs; do
+    check "$arch.msi: $file as in the zip" cmp "$installed/$file" "$work/$arch/$file"
+  done
 }
 
 # verify_scripts <unpacked package>: its verify.vbs under cscript, and its verify.asp's script
