@@ -20,8 +20,10 @@ the settings components' conditions and attributes, the empty keys the scripts c
 secure properties and the DLL's file version. wixl stamps the summary information with the
 time it ran and a random package code; this script then writes SOURCE_DATE_EPOCH into the
 two times, and a package code derived from the package's contents, in place. The product
-code is derived from the architecture and version, so that each version is a product of its
-own that upgrades the ones before.
+code is derived from the architecture and the version's first three fields, the ones Windows
+Installer compares: each such version is a product of its own that upgrades the ones before,
+and two versions that differ in the fourth field alone are the same product, so that the
+second is refused rather than installed beside the first.
 
 usage: SOURCE_DATE_EPOCH=<seconds> PackageMsi.py win32|win64 <version> <staged folder> <output.msi>
 """
@@ -301,7 +303,7 @@ def wxs(arch, version, files, rows, interfaces32):
         '<?xml version="1.0" encoding="utf-8"?>',
         '<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">',
         '<Product Id="%s" Name="%s" Language="1033" Version="%s" Manufacturer="%s" UpgradeCode="%s">'
-        % (code(arch, "product", version), product, version, MANUFACTURER, code(arch, "upgrade")),
+        % (code(arch, "product", ".".join(version.split(".")[:3])), product, version, MANUFACTURER, code(arch, "upgrade")),
         '<Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"'
         ' Description="%s %s" Comments="The VeladcomClient automation component for %s-bit processes"/>'
         % (product, version, bits),

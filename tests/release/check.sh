@@ -94,6 +94,8 @@ msi_static() {
     "LogsConfig	$bits	" "Program	$bits	" && [ "$arch" = win32 ] || printf 'Interfaces32\t4\t\n')
   check "$arch.msi: components" test "$(table "$msi" Component | cut -f1,4,5 | sort)" = "$(sort <<<"$components")"
   check "$arch.msi: no self-registration" test -z "$(table "$msi" SelfReg 2>/dev/null)"
+  check "$arch.msi: an older version refused, with a message" test "$(table "$msi" LaunchCondition)" = \
+    "NOT WIX_DOWNGRADE_DETECTED	A newer version of VeladcomClient (${arch#win}-bit) is already installed. To install this version, first remove the newer one."
   check "$arch.msi: the DLL versioned" test "$(table "$msi" File | awk -F'\t' '$1 == "VeladcomClient.dll" {print $5}')" = "$version"
   mkdir -p "$work/$arch.msi" && check "$arch.msi: extract" msiextract -C "$work/$arch.msi" "$msi"
   local installed && installed=$(dirname "$(find "$work/$arch.msi" -name VeladcomClient.dll)") # msiextract names the folders its way
@@ -106,7 +108,7 @@ msi_static() {
 # verify_scripts <unpacked package>: its verify.vbs under cscript, and its verify.asp's script
 # under cscript with stand-ins for the ASP objects (AspHost.vbs), each while the stand-in
 # agent answers and after it is unregistered, so that the test fails and the log's record
-# gives the reason. The package is registered; the panel folder is made here. Run from smoke,
+# gives the reason. The package is registered; the panel folder is made here. Run from zip and smoke,
 # with its architecture's programs ($bin), test agent and bitness.
 verify_scripts() {
   local package=$1 page="$work/verify-page.vbs" panel="$work/panel" when output
@@ -137,7 +139,7 @@ Log: DATE,TIME,Test DCom Communication,$record," "$output"
   done
 }
 
-smoke() { # smoke win32|win64: the win32 package with the 32-bit programs and test agent
+zip() { # zip win32|win64: the win32 package with the 32-bit programs and test agent
   local bits=${1#win} bin='C:\windows\system32' agent=$VELA_AGENT_DLL dir='Program Files/VeladcomClient'
   [ "$1" = win32 ] && export VELA_WOW64=1 && bin='C:\windows\syswow64' agent=$VELA_AGENT_DLL_WIN32 dir='Program Files (x86)/VeladcomClient'
   local vsa='CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}' dll="C:\\${dir//\//\\}\\VeladcomClient.dll" key
@@ -151,6 +153,124 @@ smoke() { # smoke win32|win64: the win32 package with the 32-bit programs and te
   verify_scripts "$VELA_WINEPREFIX/drive_c/$dir"
   check "regsvr32 /u" wine "$bin\\regsvr32.exe" /s /u "$dll"
   for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine "$bin\\reg.exe" query "HKCR\\$key"'; done
+}
+
+# --- The installer packages under Wine's msiexec --------------------------------------------
+# Their folder and registry view, and the other view: on_arch <arch> sets dir, view and other.
+on_arch() {
+  dir='Program Files/VeladcomClient' view=64 other=32
+  [ "$1" = win32 ] && dir='Program Files (x86)/VeladcomClient' view=32 other=64
+  installed="$VELA_WINEPREFIX/drive_c/$dir" dll="C:\\${dir//\//\\}\\VeladcomClient.dll"
+}
+reg_value() { # reg_value <view> <key> <name>: the value's data, nothing when it is missing
+  wine reg query "$2" /v "$3" "/reg:$1" | awk -v n="$3" '$1 == n {sub(/^ *[^ ]+ +REG_[A-Z_]+ +/, ""); print}'
+}
+class_path() { wine reg query "HKCR\\CLSID\\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}\\InprocServer32" /ve "/reg:$1" | sed -n 's/^ *(Default) *REG_SZ *//p'; }
+programs() { # the installed programs of this project, "<name> <version>", in both views
+  local v
+  for v in 64 32; do wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s "/reg:$v"; done |
+    awk 'function flush() { if (name ~ /^VeladcomClient/) print name " " version; name = version = "" }
+         /^HKEY/ {flush()} $1 == "DisplayName" {sub(/^ *DisplayName +REG_SZ +/, ""); name = $0}
+         $1 == "DisplayVersion" {sub(/^ *DisplayVersion +REG_SZ +/, ""); version = $0} END {flush()}' | sort
+}
+logged() { tr -d '\0' <"$1" | grep -qF "$2"; } # logged <msiexec log> <text>: Wine writes it in UTF-16
+export_software() { wine reg export 'HKLM\Software' "$(winpath "$1")" /y; }
+# Wine's msiexec removes a key it empties together with every parent key it leaves empty, even
+# one that was there before. A fresh prefix's 32-bit Interface key is empty, which no Windows
+# machine's is; an entry of its own keeps a removal from taking that key too.
+seed_prefix() { wine reg add 'HKLM\Software\Classes\Interface\{7A3F1C20-0000-0000-0000-00000000F00D}' /ve /d unrelated /f /reg:32; }
+# The Installer's own records, which outlive the package: a permanent component stays
+# registered to the system.
+installer_records=(--ignore '^hkey_local_machine\\software\\(wow6432node\\)?microsoft\\windows\\currentversion\\installer(\\|$)'
+  --ignore '^hkey_local_machine\\software\\(wow6432node\\)?classes\\(wow6432node\\)?installer(\\|$)')
+
+# upgrade_package <arch> <version> <msi>: the package of a later version, built as release.sh
+# builds the released one, from the zip with a DLL whose version resource says so.
+upgrade_package() {
+  local stage="$work/stage-$2"
+  unpack "$dist/VeladcomClient-$version-$1.zip" "$stage" && python3 - "$stage/VeladcomClient.dll" "$2" <<'EOF' &&
+import struct, sys
+path, numbers = sys.argv[1], [int(n) for n in sys.argv[2].split(".")]
+data = bytearray(open(path, "rb").read())
+at = data.index(struct.pack("<I", 0xFEEF04BD))
+high, low = numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]
+struct.pack_into("<IIII", data, at + 8, high, low, high, low)  # file and product version
+open(path, "wb").write(data)
+EOF
+    SOURCE_DATE_EPOCH=$(git -C "$VELA_SOURCE" log -1 --format=%ct) python3 "$VELA_SOURCE/cmake/PackageMsi.py" "$1" "$2" "$stage" "$3"
+}
+
+# smoke win32|win64: the installer package's life cycle in a fresh prefix: install with both
+# settings, upgrade, a refused downgrade, repair, removal. The win32 package installs through
+# the same 64-bit msiexec and needs no 32-bit code: its files and registry view are checked on
+# every machine here; its objects are created by 32-bit scripts in release.scripts.win32. The
+# win64 package's are created here, by its verify.vbs and verify.asp.
+smoke() {
+  local arch=$1 bits=${1#win} msi="$dist/VeladcomClient-$version-$1.msi" panel="$work/panel" next up="$work/upgrade.msi"
+  local dir view other installed dll log="$work/panel/web/admin/Logs/VelaDComClient.csv" product
+  # Windows Installer compares the first three fields of a version: the third one grows.
+  on_arch "$arch" && product="VeladcomClient ($bits-bit)" && next=$(awk -F. '{print $1 "." $2 "." $3 + 1 "." $4}' <<<"$version")
+  check "unpack the zip" unpack "$dist/VeladcomClient-$version-$arch.zip" "$work/zip"
+  check "seed the prefix" seed_prefix
+  # Wine's script host registers its own type library when it first runs.
+  : >"$work/nothing.vbs" && check "run the script host once" wine 'C:\windows\system32\cscript.exe' //nologo "$(winpath "$work/nothing.vbs")"
+  check "export before" export_software "$work/before.reg"
+  mkdir -p "$panel/web/admin/Logs" && printf 'an earlier record\r\n' >"$log"
+  check "install" wine msiexec /i "$(winpath "$msi")" /qn INSTALLPATH="$(winpath "$panel")" COMMANDTIMEOUTSECONDS=30 /l*v "$(winpath "$work/install.log")"
+  check "installed files" test "$(cd "$installed" && echo * Logs/*)" = "CHANGELOG.md INSTALL.md LICENSE Logs VeladcomClient.dll VeladcomClient.tlb verify.asp verify.vbs Logs/web.config"
+  check "the zip's DLL" cmp "$installed/VeladcomClient.dll" "$work/zip/VeladcomClient.dll"
+  check "registered in its view" test "$(class_path "$view")" = "$dll"
+  check "not in the other view" test -z "$(class_path "$other")"
+  local general='HKLM\SOFTWARE\Corvane\Nt Vela Console\General'
+  check "INSTALLPATH in its view" test "$(reg_value "$view" "$general" InstallPath)" = "$(winpath "$panel")"
+  check "COMMANDTIMEOUTSECONDS in its view" test "$(reg_value "$view" "$general" CommandTimeoutSeconds)" = 0x1e
+  check "no settings in the other view" test -z "$(reg_value "$other" "$general" InstallPath)$(reg_value "$other" "$general" CommandTimeoutSeconds)"
+  check "one installed program" test "$(programs)" = "$product $version"
+  if [ "$arch" = win64 ]; then
+    local bin='C:\windows\system32' agent=$VELA_AGENT_DLL
+    check "regsvr32 VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s "$(winpath "$agent")"
+    verify_scripts "$installed"
+  fi
+
+  check "build $next" upgrade_package "$arch" "$next" "$up"
+  check "upgrade to $next" wine msiexec /i "$(winpath "$up")" /qn /l*v "$(winpath "$work/upgrade.log")"
+  check "one installed program, the newer" test "$(programs)" = "$product $next"
+  check "the newer DLL in place" cmp "$installed/VeladcomClient.dll" "$work/stage-$next/VeladcomClient.dll"
+  check "registration intact" test "$(class_path "$view")" = "$dll"
+  check "settings untouched" test "$(reg_value "$view" "$general" InstallPath) $(reg_value "$view" "$general" CommandTimeoutSeconds)" = "$(winpath "$panel") 0x1e"
+  if [ "$arch" = win64 ]; then
+    check "the upgraded object is created" grep -qx 'Object: created' <<<"$(wine 'C:\windows\system32\cscript.exe' //nologo "$(winpath "$installed/verify.vbs")")"
+  fi
+  # The package's launch condition refuses it, with the message that static checks; Wine's
+  # log shows the condition's property set to the newer product, not the message.
+  check "downgrade refused" eval '! wine msiexec /i "$(winpath "$msi")" /qn /l*v "$(winpath "$work/downgrade.log")"'
+  check "downgrade detected" logged "$work/downgrade.log" "WIX_DOWNGRADE_DETECTED = $(property "$up" ProductCode)"
+  check "still the newer program" test "$(programs)" = "$product $next"
+
+  # A repair writes back the files and the registration, but not the settings, which the
+  # operator may have changed since. Wine 8's msiexec /f hands a package's path to
+  # MsiReinstallProduct, which takes a product code, and does not handle a product code
+  # itself; so the reinstall is asked for through the properties that /f sets: every file
+  # (a, what /fa asks for) and the machine's registry entries (m).
+  check "the operator moves the panel" wine reg add "$general" /v InstallPath /t REG_SZ /d 'C:\Elsewhere' /f "/reg:$view"
+  check "a program identifier lost" wine reg delete 'HKCR\VeladcomClient.VelaServerAccess' /f "/reg:$view"
+  rm -f "$installed/VeladcomClient.dll"
+  check "repair" wine msiexec /i "$(winpath "$up")" REINSTALL=ALL REINSTALLMODE=amus /qn /l*v "$(winpath "$work/repair.log")"
+  check "the DLL restored" cmp "$installed/VeladcomClient.dll" "$work/stage-$next/VeladcomClient.dll"
+  check "the program identifier restored" test "$(wine reg query 'HKCR\VeladcomClient.VelaServerAccess\CLSID' /ve "/reg:$view" | sed -n 's/^ *(Default) *REG_SZ *//p')" = '{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}'
+  check "the settings as the operator left them" test "$(reg_value "$view" "$general" InstallPath)" = 'C:\Elsewhere'
+
+  check "uninstall" wine msiexec /x "$(winpath "$up")" /qn /l*v "$(winpath "$work/uninstall.log")"
+  check "every file removed" test ! -e "$installed"
+  check "no installed program" test -z "$(programs)"
+  check "the log left" grep -q '^an earlier record' "$log"
+  check "export after" export_software "$work/after.reg"
+  local settings="hkey_local_machine\\software\\$([ "$arch" = win32 ] && echo 'wow6432node\\')corvane"
+  same "the registry as before, but the settings" "+ $settings
++ $settings\\nt vela console
++ $settings\\nt vela console\\general
++ $settings\\nt vela console\\general: \"CommandTimeoutSeconds\"=dword:0000001e
++ $settings\\nt vela console\\general: \"InstallPath\"=\"C:\\\\Elsewhere\"" "$(python3 "$VELA_SOURCE/tests/release/regdiff.py" "${installer_records[@]}" "$work/before.reg" "$work/after.reg")"
 }
 
 sums() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Compares two registry exports (reg export, UTF-16) key by key and value by value, and
 prints every difference: "- key" / "+ key" for a key that only one has, "- key: value" /
-"+ key: value" for a value. Exit code 1 when they differ.
+"+ key: value" for a value that only one has (also in such a key). Exit code 1 when they
+differ.
 
   --ignore REGEX         keys (and their values) whose path matches are left out
   --replace OLD NEW      OLD is read as NEW in both exports (case-insensitive), for instance
@@ -52,9 +53,8 @@ def main(argv):
             differences.append("- " + key)
         elif key not in expected:
             differences.append("+ " + key)
-        else:
-            differences += ["- %s: %s" % (key, v) for v in sorted(expected[key] - actual[key])]
-            differences += ["+ %s: %s" % (key, v) for v in sorted(actual[key] - expected[key])]
+        differences += ["- %s: %s" % (key, v) for v in sorted(expected.get(key, set()) - actual.get(key, set()))]
+        differences += ["+ %s: %s" % (key, v) for v in sorted(actual.get(key, set()) - expected.get(key, set()))]
     print("\n".join(differences))
     return 1 if differences else 0
 
