@@ -176,9 +176,16 @@ programs() { # the installed programs of this project, "<name> <version>", in bo
 logged() { tr -d '\0' <"$1" | grep -qF "$2"; } # logged <msiexec log> <text>: Wine writes it in UTF-16
 export_software() { wine reg export 'HKLM\Software' "$(winpath "$1")" /y; }
 # Wine's msiexec removes a key it empties together with every parent key it leaves empty, even
-# one that was there before. A fresh prefix's 32-bit Interface key is empty, which no Windows
-# machine's is; an entry of its own keeps a removal from taking that key too.
-seed_prefix() { wine reg add 'HKLM\Software\Classes\Interface\{7A3F1C20-0000-0000-0000-00000000F00D}' /ve /d unrelated /f /reg:32; }
+# one that was there before. A fresh prefix's 32-bit CLSID and Interface keys are empty, and
+# its 32-bit view has no Uninstall key, unlike any Windows machine: an entry of their own keeps
+# a removal from taking those keys, and the one the installer creates is there before.
+seed_prefix() {
+  local key
+  for key in CLSID Interface; do
+    wine reg add "HKLM\\Software\\Classes\\$key\\{7A3F1C20-0000-0000-0000-00000000F00D}" /ve /d unrelated /f /reg:32 || return
+  done
+  wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /f /reg:32
+}
 # The Installer's own records, which outlive the package: a permanent component stays
 # registered to the system.
 installer_records=(--ignore '^hkey_local_machine\\software\\(wow6432node\\)?microsoft\\windows\\currentversion\\installer(\\|$)'
@@ -265,7 +272,7 @@ smoke() {
   check "no installed program" test -z "$(programs)"
   check "the log left" grep -q '^an earlier record' "$log"
   check "export after" export_software "$work/after.reg"
-  local settings="hkey_local_machine\\software\\$([ "$arch" = win32 ] && echo 'wow6432node\\')corvane"
+  local settings="hkey_local_machine\\software\\$([ "$arch" = win32 ] && echo 'wow6432node\')corvane"
   same "the registry as before, but the settings" "+ $settings
 + $settings\\nt vela console
 + $settings\\nt vela console\\general
