@@ -139,20 +139,52 @@ Log: DATE,TIME,Test DCom Communication,$record," "$output"
   done
 }
 
+export_classes() { # export_classes <file prefix> <view>...: HKLM\Software\Classes as each view shows it
+  local v
+  for v in "${@:2}"; do check "export the classes ($v-bit view)" wine reg export 'HKLM\Software\Classes' "$(winpath "$1.$v.reg")" /y "/reg:$v"; done
+}
+
 zip() { # zip win32|win64: the win32 package with the 32-bit programs and test agent
   local bits=${1#win} bin='C:\windows\system32' agent=$VELA_AGENT_DLL dir='Program Files/VeladcomClient'
   [ "$1" = win32 ] && export VELA_WOW64=1 && bin='C:\windows\syswow64' agent=$VELA_AGENT_DLL_WIN32 dir='Program Files (x86)/VeladcomClient'
-  local vsa='CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}' dll="C:\\${dir//\//\\}\\VeladcomClient.dll" key
+  local vsa='CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000005}' dll="C:\\${dir//\//\\}\\VeladcomClient.dll" key views=(64 32)
   local keys=(VeladcomClient.VelaServerAccess VeladcomClient.VelaServerAccess.1 VeladcomClient.SecDNSAdmin
     VeladcomClient.SecDNSAdmin.1 "$vsa" 'CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000003}' 'TypeLib\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}')
   check "regsvr32 VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s "$(winpath "$agent")"
   check "unpack" unpack "VeladcomClient-$version-$1.zip" "$VELA_WINEPREFIX/drive_c/$dir"
+  export_classes "$work/regsvr32-before" "${views[@]}"
   check "regsvr32 from the package" wine "$bin\\regsvr32.exe" /s "$dll"
+  export_classes "$work/regsvr32-after" "${views[@]}"
   for key in "${keys[@]}"; do check "HKCR\\$key written" wine "$bin\\reg.exe" query "HKCR\\$key"; done
   check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine "$bin\\reg.exe" query "HKCR\\$vsa\\InprocServer32" /ve)"
   verify_scripts "$VELA_WINEPREFIX/drive_c/$dir"
   check "regsvr32 /u" wine "$bin\\regsvr32.exe" /s /u "$dll"
   for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine "$bin\\reg.exe" query "HKCR\\$key"'; done
+
+  # The installer package, in a second prefix, writes what regsvr32 wrote, in the same folder,
+  # as each view shows it: delta <prefix> <view> [regdiff options] is what one of them wrote.
+  # The win32 package is compared in the 32-bit view, the one its processes read: a 32-bit
+  # regsvr32 also writes the interface keys into the 64-bit view (RegisterTypeLib does so
+  # from either side), which a package of 32-bit components cannot and a 32-bit DLL's
+  # interfaces do not need. Its program identifiers are compared apart: a 32-bit regsvr32
+  # writes them into the key both views share, as on Windows, where Wine's msiexec writes a
+  # 32-bit component's under the 32-bit view's own key.
+  delta() { python3 "$VELA_SOURCE/tests/release/regdiff.py" "${installer_records[@]}" "${@:3}" "$work/$1-before.$2.reg" "$work/$1-after.$2.reg"; }
+  local progids='\\veladcomclient\.' regsvr32
+  [ "$1" = win32 ] && regsvr32[0]=$(delta regsvr32 64 --ignore "^(?!.*$progids)")
+  for v in "${views[@]}"; do regsvr32[$v]=$(delta regsvr32 "$v" $([ "$1" = win32 ] && echo --ignore "$progids")); done
+  "$VELA_BUILD/wine-stop" && export VELA_WINEPREFIX="$work/prefix-msi"
+  [ "$1" = win32 ] && views=(32)
+  export_classes "$work/msi-before" "${views[@]}"
+  check "msiexec /i" wine msiexec /i "$(winpath "$dist/VeladcomClient-$version-$1.msi")" /qn
+  export_classes "$work/msi-after" "${views[@]}"
+  if [ "$1" = win32 ]; then
+    same "msiexec wrote what regsvr32 wrote, in the 32-bit view" "${regsvr32[32]}" "$(delta msi 32 --ignore "$progids")"
+    same "msiexec wrote the program identifiers regsvr32 wrote" "${regsvr32[0]}" "$(delta msi 32 --ignore "^(?!.*$progids)")"
+  else
+    for v in 64 32; do same "msiexec wrote what regsvr32 wrote, in the $v-bit view" "${regsvr32[$v]}" "$(delta msi "$v")"; done
+  fi
+  check "msiexec /x" wine msiexec /x "$(winpath "$dist/VeladcomClient-$version-$1.msi")" /qn
 }
 
 # --- The installer packages under Wine's msiexec --------------------------------------------
