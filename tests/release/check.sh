@@ -312,8 +312,41 @@ smoke() {
 + $settings\\nt vela console\\general: \"InstallPath\"=\"C:\\\\Elsewhere\"" "$(python3 "$VELA_SOURCE/tests/release/regdiff.py" "${installer_records[@]}" "$work/before.reg" "$work/after.reg")"
 }
 
+# scripts win32: the win32 installer package's objects, created by its verify.vbs and
+# verify.asp under the 32-bit cscript; only where this machine runs 32-bit programs.
+scripts() {
+  export VELA_WOW64=1
+  local bits=32 bin='C:\windows\syswow64' agent=$VELA_AGENT_DLL_WIN32 dir view other installed dll
+  on_arch win32
+  check "regsvr32 VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s "$(winpath "$agent")"
+  check "install" wine msiexec /i "$(winpath "$dist/VeladcomClient-$version-win32.msi")" /qn INSTALLPATH="$(winpath "$work/panel")"
+  verify_scripts "$installed"
+  check "uninstall" wine msiexec /x "$(winpath "$dist/VeladcomClient-$version-win32.msi")" /qn
+  check "every file removed" test ! -e "$installed"
+}
+
+# together: both installer packages in one prefix, each in its own folder and registry view.
+together() {
+  local arch dir view other installed dll
+  for arch in win64 win32; do check "install $arch" wine msiexec /i "$(winpath "$dist/VeladcomClient-$version-$arch.msi")" /qn; done
+  check "two installed programs" test "$(programs)" = "VeladcomClient (32-bit) $version
+VeladcomClient (64-bit) $version"
+  for arch in win64 win32; do
+    on_arch "$arch"
+    check "$arch: its files" cmp "$installed/VeladcomClient.dll" <(python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("VeladcomClient.dll"))' "$dist/VeladcomClient-$version-$arch.zip")
+    check "$arch: its class in its view" test "$(class_path "$view")" = "$dll"
+  done
+  on_arch win64
+  check "the 64-bit object is created" grep -qx 'Object: created' <<<"$(wine 'C:\windows\system32\cscript.exe' //nologo "$(winpath "$installed/verify.vbs")")"
+  check "uninstall win32" wine msiexec /x "$(winpath "$dist/VeladcomClient-$version-win32.msi")" /qn
+  check "the 64-bit class stays" test "$(class_path 64)" = "$dll"
+  check "uninstall win64" wine msiexec /x "$(winpath "$dist/VeladcomClient-$version-win64.msi")" /qn
+  for arch in win64 win32; do on_arch "$arch" && check "$arch: every file removed" test ! -e "$installed"; done
+  check "no installed program" test -z "$(programs)"
+}
+
 sums() {
-  check "SHA256SUMS names every package" test "$(echo *.zip)" = "$(awk '{print $2}' SHA256SUMS | sort | xargs)"
+  check "SHA256SUMS names every package" test "$(printf '%s\n' *.msi *.zip | sort | xargs)" = "$(awk '{print $2}' SHA256SUMS | sort | xargs)"
   check "sha256sum -c" sha256sum --quiet -c SHA256SUMS
 }
 
@@ -358,7 +391,7 @@ reproducible() {
   SOURCE_DATE_EPOCH=$(git -C "$VELA_SOURCE" log -1 --format=%ct) &&
     (cd "$work/linked" && umask 077 && SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH bash scripts/release.sh >"$work/release.log" 2>&1) ||
     { echo "FAIL: second release build" && tail -20 "$work/release.log" && failed=1 && return; }
-  for file in *.zip SHA256SUMS; do check "$file reproduced" cmp "$file" "$copy/dist/$file"; done
+  for file in *.zip *.msi SHA256SUMS; do check "$file reproduced" cmp "$file" "$copy/dist/$file"; done
   echo "second release build: $((SECONDS - start)) s"
 }
 
