@@ -137,6 +137,11 @@ Log: DATE,TIME,Test DCom Communication,$record," "$output"
 <tr><th>TestDComCommunication agent1</th><td>$result</td></tr>
 <tr><th>Action log</th><td>DATE,TIME,Test DCom Communication,$record,</td></tr>" "$output"
   done
+  # From any other address the page refuses, and creates no object: the log gains no record.
+  local records && records=$(cat "$panel/web/admin/Logs/VelaDComClient.csv")
+  same "verify.asp refuses a stranger" "Status: 403 Forbidden
+This page answers only requests from the server itself." "$(wine "$bin\\cscript.exe" //nologo "$(winpath "$page")" agent1 192.0.2.99)"
+  same "no record for a stranger" "$records" "$(cat "$panel/web/admin/Logs/VelaDComClient.csv")"
 }
 
 export_classes() { # export_classes <file prefix> <view>...: HKLM\Software\Classes as each view shows it
