@@ -368,7 +368,13 @@ signing() {
     check "$arch: signature verifies against the certificate" osslsigncode verify -CAfile "$cert" -in "$dll"
     check "$arch: without a certificate the DLL is unsigned" eval '! osslsigncode extract-signature -in "$work/$arch-unsigned/VeladcomClient.dll" -out "$work/$arch/none"'
     check "$arch: debug package unchanged" cmp "$work/signed/$name-debug.zip" "$name-debug.zip"
+    check "$arch.msi: signature verifies against the certificate" osslsigncode verify -CAfile "$cert" -in "$work/signed/$name.msi"
+    check "$arch.msi: without a certificate unsigned" eval '! osslsigncode extract-signature -in "$name.msi" -out "$work/$arch/none.msi"'
+    mkdir -p "$work/$arch.msi" && check "$arch.msi: holds the signed DLL" msiextract -C "$work/$arch.msi" "$work/signed/$name.msi"
+    check "$arch.msi: the signed DLL" cmp "$(find "$work/$arch.msi" -name VeladcomClient.dll)" "$dll"
   done
+  check "the signed win64 package installs" wine msiexec /i "$(winpath "$work/signed/VeladcomClient-$version-win64.msi")" /qn
+  check "and is removed" wine msiexec /x "$(winpath "$work/signed/VeladcomClient-$version-win64.msi")" /qn
   check "SHA256SUMS of the signed packages" sh -c "cd '$work/signed' && sha256sum --quiet -c SHA256SUMS"
   # The signed DLL still registers and serves its class.
   check "regsvr32 signed win64" wine regsvr32 /s "$(winpath "$work/win64/VeladcomClient.dll")"
