@@ -1,10 +1,16 @@
 <%@ Language="VBScript" %>
 <%
 ' verify.asp: checks the VeladcomClient installation inside the control panel's site. Copy it
-' into the site's folder, open https://<panel>/verify.asp?host=<agent host> in a browser and
+' into the folder of the panel's own pages, in the panel's IIS application, open
+' https://<panel>/verify.asp?host=<agent host> in a browser on the panel machine itself and
 ' delete it again when the table is all right. It runs in the application pool's process, as
 ' the page's identity, like the panel's own pages (INSTALL.md, section 8); verify.vbs makes
 ' the same checks from a command prompt, as the administrator.
+'
+' The page answers only requests from the server itself (the client's address is the one the
+' request came in on, as for localhost): to anyone else it would let the panel machine start a
+' DCOM activation, with its own credentials, to any host they name, and it shows the page's
+' identity, the install path and log records. Every other request gets 403 and nothing runs.
 Option Explicit
 
 Const LogKey = "HKLM\SOFTWARE\Corvane\Nt Vela Console\General\InstallPath"
@@ -12,6 +18,14 @@ Const LogName = "\web\admin\Logs\VelaDComClient.csv"
 Const Action = ",Test DCom Communication,"
 
 Dim shell, vsa, host, user, logPath, before, result, record
+If Request.ServerVariables("REMOTE_ADDR") <> Request.ServerVariables("LOCAL_ADDR") Then
+    Response.Status = "403 Forbidden"
+    Response.Write "This page answers only requests from the server itself." & vbCrLf
+Else
+    Checks
+End If
+
+Sub Checks
 host = Trim(Request.QueryString("host"))
 Response.Write "<!DOCTYPE html>" & vbCrLf & "<html><head><title>VeladcomClient verification</title></head><body>" & vbCrLf
 Response.Write "<form method=""get"">Agent host: <input name=""host"" value=""" & Server.HTMLEncode(host) & """> <input type=""submit"" value=""Check""></form>" & vbCrLf
@@ -54,6 +68,7 @@ Else
     End If
 End If
 Response.Write "</table></body></html>" & vbCrLf
+End Sub
 
 Sub Row(check, value)
     Response.Write "<tr><th>" & Server.HTMLEncode(check) & "</th><td>" & Server.HTMLEncode(value) & "</td></tr>" & vbCrLf

@@ -2,22 +2,26 @@
 # Builds the release of both architectures (i686 and x86_64, Release mode) and writes to
 # dist/: VeladcomClient-<version>-win32.zip and -win64.zip (the stripped DLL, its type
 # library and IDL, widl's header and identifiers, INSTALL.md, CHANGELOG.md, LICENSE,
-# verify.vbs and verify.asp), a -debug.zip of each with the DLL's debug information, and
-# SHA256SUMS, computed after signing. The version is the project's, in CMakeLists.txt.
+# verify.vbs, verify.asp and Logs/web.config), a -debug.zip of each with the DLL's debug
+# information, VeladcomClient-<version>-win32.msi and -win64.msi (the Windows Installer
+# packages, cmake/PackageMsi.py), and SHA256SUMS, computed after signing. The version is the
+# project's, in CMakeLists.txt.
 #
 # Two runs on one commit give the same bytes, in any folder and at any time: every date is
-# the commit's (SOURCE_DATE_EPOCH), the build records no folder, and the zips hold their
-# entries in name order with fixed attributes (cmake/PackageZip.py).
+# the commit's (SOURCE_DATE_EPOCH), the build records no folder, the zips hold their entries
+# in name order with fixed attributes (cmake/PackageZip.py), and each installer package
+# takes its codes from its version and contents (cmake/PackageMsi.py).
 #
 # Options:
-#   --cert FILE --key FILE   sign both DLLs with Authenticode (osslsigncode, SHA-256);
-#                            PEM or DER files. Without them the DLLs stay unsigned.
+#   --cert FILE --key FILE   sign both DLLs, then both installer packages, with Authenticode
+#                            (osslsigncode, SHA-256); PEM or DER files. Without them
+#                            nothing is signed.
 #   --pass-file FILE         the key's password, if it has one
 #   --timestamp URL          an RFC 3161 time-stamp server, so that the signature outlives
 #                            the certificate
 #   --signatures-from DIR    rebuild a published release: attach the signatures of the
-#                            packages in DIR and stop unless each DLL then equals the
-#                            published one byte for byte
+#                            packages in DIR and stop unless each DLL and installer package
+#                            then equals the published one byte for byte
 #   --dist DIR               write the packages to DIR instead of dist/
 #   --no-build               package what the last build left
 set -euo pipefail
@@ -58,29 +62,27 @@ fi
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
-sign() { # sign <dll>
-  local args=(sign -certs "$cert" -key "$key" -h sha256 -in "$1" -out "$stage/signed.dll")
+sign() { # sign <dll or msi>
+  local args=(sign -certs "$cert" -key "$key" -h sha256 -in "$1" -out "$stage/signed")
   if [ -n "$pass" ]; then args+=(-readpass "$pass"); fi
   if [ -n "$timestamp" ]; then args+=(-ts "$timestamp"); fi
   osslsigncode "${args[@]}" >/dev/null
-  mv "$stage/signed.dll" "$1"
+  mv "$stage/signed" "$1"
 }
 
-attach() { # attach <dll> <published zip>
-  python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("VeladcomClient.dll"))' \
-    "$2" >"$stage/published.dll"
+attach() { # attach <dll or msi> <the published one>: its signature, and the same bytes
   rm -f "$stage/signature" # osslsigncode does not overwrite
-  osslsigncode extract-signature -in "$stage/published.dll" -out "$stage/signature" >/dev/null ||
-    { echo "release.sh: no signature in the DLL of $2" >&2 && return 1; }
+  osslsigncode extract-signature -in "$2" -out "$stage/signature" >/dev/null ||
+    { echo "release.sh: no signature in the published $(basename "$1")" >&2 && return 1; }
   # Its status only says whether the certificate chain checks out on this machine; the byte
   # comparison is the verdict.
-  osslsigncode attach-signature -sigin "$stage/signature" -in "$1" -out "$stage/signed.dll" >/dev/null 2>&1 || true
-  cmp -s "$stage/signed.dll" "$stage/published.dll" ||
-    { echo "release.sh: the rebuilt DLL differs from the published one in $2" >&2 && return 1; }
-  mv "$stage/signed.dll" "$1"
+  osslsigncode attach-signature -sigin "$stage/signature" -in "$1" -out "$stage/signed" >/dev/null 2>&1 || true
+  cmp -s "$stage/signed" "$2" ||
+    { echo "release.sh: the rebuilt $(basename "$1") differs from the published one" >&2 && return 1; }
+  mv "$stage/signed" "$1"
 }
 
-mkdir -p "$dist" && rm -f "$dist"/*.zip "$dist/SHA256SUMS"
+mkdir -p "$dist" && rm -f "$dist"/*.zip "$dist"/*.msi "$dist/SHA256SUMS"
 for preset in "${presets[@]}"; do
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build/$preset/CMakeCache.txt")
   name=VeladcomClient-$version-${platform[$preset]}
@@ -89,9 +91,18 @@ for preset in "${presets[@]}"; do
   if [ -n "$cert" ]; then
     sign "$stage/$name/VeladcomClient.dll"
   elif [ -n "$published" ]; then
-    attach "$stage/$name/VeladcomClient.dll" "$published/$name.zip"
+    python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("VeladcomClient.dll"))' \
+      "$published/$name.zip" >"$stage/published.dll"
+    attach "$stage/$name/VeladcomClient.dll" "$stage/published.dll"
   fi
   for folder in "$name" "$name-debug"; do python3 cmake/PackageZip.py "$stage/$folder" "$dist/$folder.zip"; done
+  # The installer package holds the DLL as signed above, and is signed itself.
+  python3 cmake/PackageMsi.py "${platform[$preset]}" "$version" "$stage/$name" "$dist/$name.msi"
+  if [ -n "$cert" ]; then
+    sign "$dist/$name.msi"
+  elif [ -n "$published" ]; then
+    attach "$dist/$name.msi" "$published/$name.msi"
+  fi
 done
-(cd "$dist" && sha256sum -- *.zip >SHA256SUMS)
+(cd "$dist" && sha256sum -- *.zip *.msi >SHA256SUMS)
 ls -l "$dist"

@@ -11,6 +11,7 @@ packages=(
   python3                     # build-time type library check, reproducible zips
   osslsigncode openssl        # Authenticode signing of the release; its throwaway test certificate
   binutils                    # as and ld for the build's 32-bit kernel probe
+  wixl msitools               # the Windows Installer packages: wixl builds them, msibuild and msiinfo edit and read them
 )
 
 missing=()
@@ -22,8 +23,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Other builds on the machine may be running apt: wait for its lock rather than fail.
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # Wine's i386 half, for the i686 tests: fetched once into a cache shared by every clone.

@@ -31,7 +31,7 @@ fetch() {
     # nothing; an index that fails to update (the security archive's was seen to) does
     # not matter as long as this one package downloads from the main archive.
     $sudo dpkg --add-architecture i386
-    $sudo apt-get update -qq || echo "apt-get update reported errors; downloading anyway" >&2
+    $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq || echo "apt-get update reported errors; downloading anyway" >&2
     download
   fi
   dpkg-deb -x "$tmp"/libwine_*_i386.deb "$tmp/root"
