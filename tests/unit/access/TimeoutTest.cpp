@@ -168,6 +168,16 @@ TEST_F(AccessTest, ExchangeRunsAsItsCaller)
             ASSERT_FALSE(calls.empty());
             for (const testagent::Call& call : calls)
                 EXPECT_EQ(caller, call.token) << call.ToString();
+            // The worker, idle again, holds no token: whichever caller it serves next, it
+            // starts as the process.
+            if (timeout && impersonating) {
+                const unique_handle worker(::OpenThread(THREAD_QUERY_INFORMATION, FALSE, calls[0].thread));
+                ASSERT_TRUE(worker);
+                unique_handle token;
+                EXPECT_FALSE(::OpenThreadToken(worker.get(), TOKEN_QUERY, TRUE, token.put()));
+                EXPECT_EQ(static_cast<DWORD>(ERROR_NO_TOKEN), ::GetLastError())
+                    << "the worker kept the token";
+            }
         }
     }
 }
@@ -269,14 +279,19 @@ TEST_F(AccessTest, LateAnswerIsRecordedAsItWouldHaveBeenInTime)
 }
 
 // Hung hosts cost at most kMaxLateWork threads: past that a command fails at once, without
-// activating anything, until a late exchange ends.
+// activating anything, until a late exchange ends. At once: even a command whose own
+// time-out is long does not wait for a place that only a hung host could free.
 TEST_F(AccessTest, LateExchangesAreBounded)
 {
     const ScopedCommandTimeout timeout(1);
     testagent::SetOutcome("DnsAdmin", "CreateAEntry", Stalled());
     std::vector<IVelaServerAccess*> objects;
-    for (long i = 0; i <= kMaxLateWork; ++i)
+    for (long i = 0; i < kMaxLateWork; ++i)
         objects.push_back(NewObject());
+    {
+        const ScopedCommandTimeout longer(60);
+        objects.push_back(NewObject());
+    }
 
     std::vector<std::thread> callers;
     for (long i = 0; i < kMaxLateWork; ++i)
@@ -293,7 +308,17 @@ TEST_F(AccessTest, LateExchangesAreBounded)
 
     IVelaServerAccess* last = objects.back();
     short result = kPoisonShort;
+    // Should the command wait for a place after all, the hosts recover after a while, and
+    // the command then gets through: what it should not.
+    const unique_handle returned(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread recovery([&] {
+        if (::WaitForSingleObject(returned.get(), 5000) == WAIT_OBJECT_0) return;
+        testagent::SetOutcome("DnsAdmin", "CreateAEntry", {});
+        testagent::ReleaseStalls();
+    });
     EXPECT_EQ(S_OK, last->CreateAEntry(kHost, kDomain, kName, kName, &result));
+    ::SetEvent(returned.get());
+    recovery.join();
     EXPECT_EQ(0, result);
     EXPECT_EQ(ErrorText(RPC_E_TIMEOUT), StrError(last));
     EXPECT_EQ(static_cast<size_t>(kMaxLateWork), Activator::Get().seen.size()) << "activated past the bound";
