@@ -2,10 +2,10 @@
 # Builds the release of both architectures (i686 and x86_64, Release mode) and writes to
 # dist/: VeladcomClient-<version>-win32.zip and -win64.zip (the stripped DLL, its type
 # library and IDL, widl's header and identifiers, INSTALL.md, CHANGELOG.md, LICENSE,
-# verify.vbs, verify.asp and Logs/web.config), a -debug.zip of each with the DLL's debug
-# information, VeladcomClient-<version>-win32.msi and -win64.msi (the Windows Installer
-# packages, cmake/PackageMsi.py), and SHA256SUMS, computed after signing. The version is the
-# project's, in CMakeLists.txt.
+# docs/reference.md, verify.vbs, verify.asp and Logs/web.config), a -debug.zip of each with
+# the DLL's debug information, VeladcomClient-<version>-win32.msi and -win64.msi (the
+# Windows Installer packages, cmake/PackageMsi.py), and SHA256SUMS, computed after signing.
+# The version is the project's, in CMakeLists.txt.
 #
 # Two runs on one commit give the same bytes, in any folder and at any time: every date is
 # the commit's (SOURCE_DATE_EPOCH), the build records no folder, the zips hold their entries

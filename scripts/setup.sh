@@ -8,7 +8,7 @@ packages=(
   wine64 libwine-dev          # COM runtime for the tests, and the system .idl files
   cmake ninja-build googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev    # native sanitizer and libFuzzer builds
-  python3                     # build-time type library check, reproducible zips
+  python3                     # build-time type library check, reproducible zips, the documents' link check
   osslsigncode openssl        # Authenticode signing of the release; its throwaway test certificate
   binutils                    # as and ld for the build's 32-bit kernel probe
   wixl msitools               # the Windows Installer packages: wixl builds them, msibuild and msiinfo edit and read them

@@ -48,14 +48,16 @@ sys.exit(link != name + bytes(4 - len(name) % 4) + zlib.crc32(debug).to_bytes(4,
 
 static() {
   local arch p dll file && local -A versions codes
-  local contents="CHANGELOG.md INSTALL.md LICENSE Logs VeladcomClient.dll VeladcomClient.h VeladcomClient.idl VeladcomClient.tlb VeladcomClient_i.c verify.asp verify.vbs"
+  local contents="CHANGELOG.md INSTALL.md LICENSE Logs VeladcomClient.dll VeladcomClient.h VeladcomClient.idl VeladcomClient.tlb VeladcomClient_i.c docs verify.asp verify.vbs"
   for arch in win32 win64; do
     check "$arch: unpack" unpack "VeladcomClient-$version-$arch.zip" "$work/$arch"
     check "$arch: unpack debug" unpack "VeladcomClient-$version-$arch-debug.zip" "$work/$arch-debug"
-    check "$arch: contents" test "$(cd "$work/$arch" && echo * Logs/*) $(cd "$work/$arch-debug" && echo *)" = "$contents Logs/web.config VeladcomClient.dll.debug"
-    for file in CHANGELOG.md INSTALL.md LICENSE package/verify.asp package/verify.vbs package/Logs/web.config; do
+    check "$arch: contents" test "$(cd "$work/$arch" && echo * Logs/* docs/*) $(cd "$work/$arch-debug" && echo *)" = "$contents Logs/web.config docs/reference.md VeladcomClient.dll.debug"
+    for file in CHANGELOG.md INSTALL.md LICENSE docs/reference.md package/verify.asp package/verify.vbs package/Logs/web.config; do
       check "$arch: $file as in the sources" cmp "$work/$arch/${file#package/}" "$VELA_SOURCE/$file"
     done
+    # The documents a package carries link only within it.
+    check "$arch: links and anchors resolve in the package" python3 -B "$VELA_SOURCE/tests/docs/links.py" "$work/$arch"
     msi_static "$arch"
     dll="$work/$arch/VeladcomClient.dll" && p=$("$VELA_OBJDUMP" -p "$dll")
     check "$arch: machine" grep -qx ".*file format pei-$([ "$arch" = win32 ] && echo i386 || echo x86-64)" <<<"$p"
