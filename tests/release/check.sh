@@ -108,11 +108,12 @@ smoke() { # smoke win32|win64: the win32 package with the 32-bit programs and te
   local keys=(VeladcomClient.VelaServerAccess VeladcomClient.VelaServerAccess.1 VeladcomClient.SecDNSAdmin
     VeladcomClient.SecDNSAdmin.1 "$vsa" 'CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000003}' 'TypeLib\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}')
   check "regsvr32 VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s "$(winpath "$agent")"
-  check "unpack" unpack "VeladcomClient-$version-$1.zip" "$VELA_WINEPREFIX/drive_c/$dir"
+  local drive_c="${VELA_WINEPREFIX_ROOT:-}$VELA_WINEPREFIX/drive_c" # where wine-exec keeps the prefix
+  check "unpack" unpack "VeladcomClient-$version-$1.zip" "$drive_c/$dir"
   check "regsvr32 from the package" wine "$bin\\regsvr32.exe" /s "$dll"
   for key in "${keys[@]}"; do check "HKCR\\$key written" wine "$bin\\reg.exe" query "HKCR\\$key"; done
   check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine "$bin\\reg.exe" query "HKCR\\$vsa\\InprocServer32" /ve)"
-  verify_scripts "$VELA_WINEPREFIX/drive_c/$dir"
+  verify_scripts "$drive_c/$dir"
   check "regsvr32 /u" wine "$bin\\regsvr32.exe" /s /u "$dll"
   for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine "$bin\\reg.exe" query "HKCR\\$key"'; done
 }
