@@ -31,15 +31,18 @@ share=$(cat /vela/share) run=$(cat /vela/run)
 # runs. Large messages (msize) make reading the build's programs and Wine's DLLs faster.
 p9='trans=virtio,version=9p2000.L,cache=loose,msize=512000'
 mount -t 9p -o "ro,$p9" host /lower || fail "cannot mount the host's root folder"
-mount -t tmpfs -o mode=0755 layer /layer && mkdir /layer/upper /layer/work || fail "cannot make the writable layer"
+# The layer holds all that the guest writes outside the shared folder, the Wine prefixes above
+# all (1.3 GB each). /tmp is in it too, not a file system of its own that could hide the
+# repository, should it lie below /tmp.
+mount -t tmpfs -o mode=0755,size=90% layer /layer && mkdir /layer/upper /layer/work || fail "cannot make the writable layer"
 mount -t overlay -o lowerdir=/lower,upperdir=/layer/upper,workdir=/layer/work root /root || fail "cannot mount the overlay"
 mkdir -p "/root$share" && mount -t 9p -o "$p9" share "/root$share" || fail "cannot mount the shared folder $share"
 mount -t proc proc /root/proc && mount -t sysfs sysfs /root/sys && mount -t devtmpfs devtmpfs /root/dev &&
-  mkdir -p /root/dev/pts /root/dev/shm && mount -t devpts devpts /root/dev/pts && mount -t tmpfs shm /root/dev/shm &&
-  mount -t tmpfs -o size=90% tmp /root/tmp && mount -t tmpfs run /root/run || fail "cannot mount the system folders"
+  mkdir -p /root/dev/pts /root/dev/shm && mount -t devpts devpts /root/dev/pts && mount -t tmpfs shm /root/dev/shm ||
+  fail "cannot mount the system folders"
 hostname "$(cat /vela/host)"
 ip link set lo up
-cp /vela/job /root/tmp/vela-job || fail "cannot copy the job"
+mkdir -p /root/tmp && cp /vela/job /root/tmp/vela-job || fail "cannot copy the job"
 touch "/root$run/booted" || fail "cannot write to the shared folder"
 
 # A pipe, as CI gives one, so that no program takes its output for a terminal; the port
