@@ -108,7 +108,7 @@ boot() {
   local accel=$1 limit=$2 output=$3 vm stage name value
   shift 3
   vm=$(ls -d "$cache/$layout-"* 2>/dev/null | head -1)
-  [ -n "$vm" ] || fail "no VM kernel in $cache: run scripts/setup.sh (with VELA_I686_IN_VM=1 where the probe passes)"
+  [ -n "$vm" ] || fail "no VM kernel in $cache: run scripts/setup.sh (with VELA_I686_IN_VM=1 where ia32-probe passes)"
   mkdir -p "$runs"
   run=$(mktemp -d "$runs/run.XXXXXX")
   # The job's files, packed after the base initramfs: the kernel unpacks both archives.
@@ -193,6 +193,8 @@ $(tail -20 "$run/console.log" 2>/dev/null)"
 
 run() {
   [ $# -gt 0 ] || fail "usage: $0 run COMMAND..."
+  command -v qemu-system-x86_64 >/dev/null ||
+    fail "no qemu-system-x86_64: run scripts/setup.sh (with VELA_I686_IN_VM=1 where ia32-probe passes)"
   local accel status=0 run
   accel=$(accel)
   case $accel in
