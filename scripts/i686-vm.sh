@@ -26,9 +26,9 @@ cache="${XDG_CACHE_HOME:-$HOME/.cache}/veladcomclient"
 modules=(virtio_pci 9pnet_virtio 9p overlay)
 layout="vm-$(echo "${modules[*]}" | cksum | cut -d' ' -f1)"
 memory=${VELA_VM_MEMORY:-8G}  # Wine prefixes live in the guest's memory: 1.3 GB each
-limit=${VELA_VM_TIMEOUT:-2400} # the whole run, in seconds: the i686 suite takes about 11 min under TCG
+limit=${VELA_VM_TIMEOUT:-2400} # the whole run, in seconds: test.sh's takes about 7 min under TCG
 boot_limit=120                # until the job starts
-kvm_limit=20                  # the boot check: KVM boots and runs a 32-bit program in 2 s
+kvm_limit=20                  # the boot check, which ends in about 5 s even under TCG
 
 fail() {
   echo "i686-vm: $*" >&2
