@@ -66,10 +66,10 @@ endif()
 # 32-bit thread's segment so), which a kernel without IA32 emulation lacks: built without it
 # or booted with ia32_emulation=off, it refuses every 32-bit Linux program too. ia32-probe is
 # one that only exits; where it cannot run, wine-exec starts no 32-bit program and exits 77.
+# (scripts/test.sh then runs the i686 tests in a virtual machine: scripts/i686-vm.sh.)
 set(VELA_SKIP_CODE 77)
 set(VELA_IA32_PROBE ${CMAKE_BINARY_DIR}/ia32-probe)
-file(WRITE ${VELA_IA32_PROBE}.s ".globl _start\n_start:\n movl $1, %eax\n xorl %ebx, %ebx\n int $0x80\n")
-execute_process(COMMAND as --32 -o ${VELA_IA32_PROBE}.o ${VELA_IA32_PROBE}.s COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND as --32 -o ${VELA_IA32_PROBE}.o ${CMAKE_SOURCE_DIR}/cmake/ia32-probe.s COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ld -m elf_i386 -o ${VELA_IA32_PROBE} ${VELA_IA32_PROBE}.o COMMAND_ERROR_IS_FATAL ANY)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-exec.in ${CMAKE_BINARY_DIR}/wine-exec @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

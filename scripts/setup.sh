@@ -14,19 +14,27 @@ packages=(
   wixl msitools               # the Windows Installer packages: wixl builds them, msibuild and msiinfo edit and read them
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+install_missing() { # install_missing <package>...: those not installed yet
+  local p missing=() sudo=""
+  for p; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  # Others may be running apt on the same machine: wait for their lock.
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+}
 
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  # Other builds on the machine may be running apt: wait for its lock rather than fail.
-  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
-  $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing "${packages[@]}"
 
 # Wine's i386 half, for the i686 tests: fetched once into a cache shared by every clone.
 bash "$(dirname "$0")/wine-i386.sh" fetch >/dev/null
+
+# Where this kernel runs no 32-bit code (or VELA_I686_IN_VM=1), the i686 tests run in a virtual
+# machine (scripts/i686-vm.sh): qemu, and Debian's kernel and busybox fetched into the same
+# cache. Nowhere else.
+if bash "$(dirname "$0")/i686-vm.sh" needed; then
+  install_missing qemu-system-x86
+  bash "$(dirname "$0")/i686-vm.sh" fetch
+fi

@@ -27,6 +27,7 @@ same() { # same <description> <expected> <actual>
   [ "$2" = "$3" ] || { echo "FAIL: $1" && diff <(echo "$2") <(echo "$3"); failed=1; }
 }
 winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
+drive_c() { echo "${VELA_WINEPREFIX_ROOT:-}$VELA_WINEPREFIX/drive_c"; } # where wine-exec keeps the prefix's C:
 wine() { "$VELA_BUILD/wine-exec" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 imports_system_only() { # a list with kernel32.dll and nothing but system DLLs
   local dlls && dlls=$(sed -n 's/^\tDLL Name: //p' <<<"$1" | tr A-Z a-z)
@@ -158,13 +159,13 @@ zip() { # zip win32|win64: the win32 package with the 32-bit programs and test a
   local keys=(VeladcomClient.VelaServerAccess VeladcomClient.VelaServerAccess.1 VeladcomClient.SecDNSAdmin
     VeladcomClient.SecDNSAdmin.1 "$vsa" 'CLSID\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000003}' 'TypeLib\{7A3F1C20-5B0E-4D2A-9C11-3E5F00000001}')
   check "regsvr32 VelaTestAgent.dll" wine "$bin\\regsvr32.exe" /s "$(winpath "$agent")"
-  check "unpack" unpack "VeladcomClient-$version-$1.zip" "$VELA_WINEPREFIX/drive_c/$dir"
+  check "unpack" unpack "VeladcomClient-$version-$1.zip" "$(drive_c)/$dir"
   export_classes "$work/regsvr32-before" "${views[@]}"
   check "regsvr32 from the package" wine "$bin\\regsvr32.exe" /s "$dll"
   export_classes "$work/regsvr32-after" "${views[@]}"
   for key in "${keys[@]}"; do check "HKCR\\$key written" wine "$bin\\reg.exe" query "HKCR\\$key"; done
   check "registered from the package" grep -qiF "REG_SZ    $dll" <<<"$(wine "$bin\\reg.exe" query "HKCR\\$vsa\\InprocServer32" /ve)"
-  verify_scripts "$VELA_WINEPREFIX/drive_c/$dir"
+  verify_scripts "$(drive_c)/$dir"
   check "regsvr32 /u" wine "$bin\\regsvr32.exe" /s /u "$dll"
   for key in "${keys[@]}"; do check "HKCR\\$key removed" eval '! wine "$bin\\reg.exe" query "HKCR\\$key"'; done
 
@@ -199,7 +200,7 @@ zip() { # zip win32|win64: the win32 package with the 32-bit programs and test a
 on_arch() {
   dir='Program Files/VeladcomClient' view=64 other=32
   [ "$1" = win32 ] && dir='Program Files (x86)/VeladcomClient' view=32 other=64
-  installed="$VELA_WINEPREFIX/drive_c/$dir" dll="C:\\${dir//\//\\}\\VeladcomClient.dll"
+  installed="$(drive_c)/$dir" dll="C:\\${dir//\//\\}\\VeladcomClient.dll"
 }
 reg_value() { # reg_value <view> <key> <name>: the value's data, nothing when it is missing
   wine reg query "$2" /v "$3" "/reg:$1" | awk -v n="$3" '$1 == n {sub(/^ *[^ ]+ +REG_[A-Z_]+ +/, ""); print}'
