@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -318,13 +319,21 @@ TEST(ActionLogConcurrency, RotationLosesNoRecord)
     std::atomic<int> failures{0};
     for (int w = 0; w < kWriters; ++w)
         writers.emplace_back([&, tag = "T" + std::to_string(w)] {
+            LARGE_INTEGER frequency, start, end;
+            ::QueryPerformanceFrequency(&frequency);
             for (int i = 0; i < kRecords; ++i) {
+                ::QueryPerformanceCounter(&start);
                 {
                     CActionLog log;
                     log.Open(path);
                     if (!log.Log(ConcurrentAction(tag, i), std::to_string(i))) ++failures;
                 }
-                ::Sleep(i % 3); // the rest of the page, while the file may be free to rotate
+                ::QueryPerformanceCounter(&end);
+                // The rest of the page, while the file may be free to rotate: twice as long as
+                // the command held it, so that on a fast machine as on a slow one (an emulated
+                // one, say) all four writers leave it free now and then.
+                const auto held = (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
+                ::Sleep(static_cast<DWORD>(std::max<LONGLONG>(1, 2 * held)));
             }
             --writing;
         });
