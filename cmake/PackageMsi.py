@@ -6,7 +6,8 @@ table into that architecture's registry view, with the same keys and values that
 DllRegisterServer writes. No self-registration runs.
 
 The registration has one source: the class keys come from the registry scripts that the DLL
-embeds (the REGISTRY resources of src/frame/VeladcomClient.rc), the type library's keys from
+embeds (the REGISTRY resources of src/frame/VeladcomClient.rc), run through the component's
+own script engine (src/frame/regscript/RegScriptRows.cpp), the type library's keys from
 the staged type library, laid out as the system's RegisterTypeLib lays them out. The release
 checks compare an installed package with a regsvr32 registration under Wine.
 
@@ -56,7 +57,7 @@ ARCHES = {  # wixl's architecture, the Program Files folder, the type library's 
 }
 # Component attributes (Component table): 64-bit, permanent, transitive.
 COMPONENT_64BIT, COMPONENT_PERMANENT, COMPONENT_TRANSITIVE, COMPONENT_REGISTRY_KEY_PATH = 256, 16, 64, 4
-ROOTS = {"HKCR": ("HKCR", 0), "HKEY_CLASSES_ROOT": ("HKCR", 0), "HKLM": ("HKLM", 2), "HKEY_LOCAL_MACHINE": ("HKLM", 2)}
+ROOTS = {"HKCR": ("HKCR", 0), "HKLM": ("HKLM", 2)}  # as regscript_rows names them, and their Registry table codes
 PROXY_OLEAUTOMATION = "{00020424-0000-0000-C000-000000000046}"  # the universal marshaler
 PROXY_DISPATCH = "{00020420-0000-0000-C000-000000000046}"
 TKIND_INTERFACE, TKIND_DISPATCH = 3, 4
@@ -74,98 +75,29 @@ def formatted(text):
 
 
 # --- The registry scripts ----------------------------------------------------------------
-def script_tokens(text):
-    """(token, quoted) pairs of a registry script: braces, '=', words and quoted strings."""
-    at = 0
-    while at < len(text):
-        c = text[at]
-        if c.isspace():
-            at += 1
-        elif c == "=" or c in "{}" and (at + 1 == len(text) or text[at + 1].isspace()):
-            yield c, False  # a brace that starts a word starts a name such as a GUID
-            at += 1
-        elif c == "'":
-            value, at = "", at + 1
-            while True:
-                end = text.index("'", at)
-                value += text[at:end]
-                if text.startswith("''", end):  # a doubled quote is one quote
-                    value, at = value + "'", end + 2
-                else:
-                    at = end + 1
-                    break
-            yield value, True
-        else:
-            end = at
-            while end < len(text) and not text[end].isspace() and text[end] not in "='":
-                end += 1
-            yield text[at:end], False
-            at = end
+MODULE_MARK = "@MODULE@"  # stands for %MODULE% until the texts are escaped
 
 
-def script_rows(text, module):
-    """The values and empty keys a registry script writes when it registers, as
+def script_rows(scripts, module, work):
+    """The values and empty keys that the scripts write when they register, as
     (root, key, name, value): a text for REG_SZ, a number for REG_DWORD, None for a key without
-    values. %MODULE% is `module`."""
-    tokens = list(script_tokens(text))
-    rows, at = [], 0
-
-    def take():
-        nonlocal at
-        at += 1
-        return tokens[at - 1]
-
-    def value():
-        kind, _ = take()
-        text, quoted = take()
-        if not quoted:
-            raise ValueError("unquoted value %r" % text)
-        text = formatted(text).replace("%MODULE%", module)
-        if "%" in re.sub(r"\[[^\]]*\]", "", text):
-            raise ValueError("unknown replacement in %r" % text)
-        if kind.lower() == "s":
-            return text
-        if kind.lower() == "d":
-            return int(text, 0)
-        raise ValueError("value type %r is not supported" % kind)
-
-    def keys(root, path):
-        wrote = False
-        while True:
-            token, quoted = take()
-            if token == "}" and not quoted:
-                return wrote
-            if token.lower() == "val" and not quoted:
-                name, _ = take()
-                if take() != ("=", False):
-                    raise ValueError("'=' expected after val %s" % name)
-                rows.append((root, path, name, value()))
-                wrote = True
-                continue
-            flags = set()
-            while not quoted and token.lower() in ("noremove", "forceremove", "delete"):
-                flags.add(token.lower())
-                token, quoted = take()
-            if "delete" in flags:
-                raise ValueError("Delete is not supported in a package: %s" % token)
-            key = path + "\\" + token if path else token
-            written = False
-            if tokens[at] == ("=", False):
-                take()
-                rows.append((root, key, "", value()))
-                written = True
-            if tokens[at] == ("{", False):
-                take()
-                written = keys(root, key) or written
-            if not written:
-                rows.append((root, key, None, None))
-            wrote = True
-
-    while at < len(tokens):
-        root, _ = take()
-        if root not in ROOTS or take() != ("{", False):
-            raise ValueError("a root key and '{' expected, not %r" % root)
-        keys(ROOTS[root][0], "")
+    values. They come from the component's own registry script engine, the one that
+    DllRegisterServer runs, built here for this machine (regscript_rows)."""
+    engine = os.path.join(SOURCE, "src", "frame", "regscript")
+    tool = os.path.join(work, "regscript_rows")
+    subprocess.run([os.environ.get("CXX", "clang++"), "-std=c++17", "-O1", "-I", os.path.join(SOURCE, "src"),
+                    os.path.join(engine, "RegScript.cpp"), os.path.join(engine, "RegScriptRows.cpp"), "-o", tool],
+                   check=True)
+    lines = subprocess.run([tool, MODULE_MARK] + scripts, check=True, stdout=subprocess.PIPE,
+                           encoding="latin-1").stdout.splitlines()
+    rows = []
+    for line in lines:
+        root, key, *value = line.split("\t")
+        if not value:
+            rows.append((root, key, None, None))
+            continue
+        name, kind, data = value
+        rows.append((root, key, name, int(data) if kind == "d" else formatted(data).replace(MODULE_MARK, module)))
     return rows
 
 
@@ -431,14 +363,11 @@ def main(arch, version, staged, output):
         sys.exit(__doc__)
     _, _, syskind, _ = ARCHES[arch]
     module, folder = "[#%s]" % DLL, "[INSTALLDIR]"
-    rows = []
-    for script in embedded_scripts():
-        with open(script, encoding="latin-1") as f:
-            rows += script_rows(f.read(), module)
-    library, types = type_library(os.path.join(staged, "VeladcomClient.tlb"))
-    typelib, interfaces = type_library_rows(library, types, module, folder, syskind)
-    rows += typelib + interfaces
     with tempfile.TemporaryDirectory() as work:
+        rows = script_rows(embedded_scripts(), module, work)
+        library, types = type_library(os.path.join(staged, "VeladcomClient.tlb"))
+        typelib, interfaces = type_library_rows(library, types, module, folder, syskind)
+        rows += typelib + interfaces
         # Copies dated at the source date: the cabinet records each file's time.
         files = []
         for name in FILES + [LOGS_CONFIG]:

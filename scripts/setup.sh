@@ -7,7 +7,7 @@ packages=(
   mingw-w64 mingw-w64-tools   # cross compilers for x86_64 and i686, widl
   wine64 libwine-dev          # COM runtime for the tests, and the system .idl files
   cmake ninja-build googletest libgtest-dev libgmock-dev
-  clang libclang-rt-14-dev    # native sanitizer and libFuzzer builds
+  clang libclang-rt-14-dev    # native sanitizer and libFuzzer builds; the registry rows of the installer packages
   python3                     # build-time type library check, reproducible zips, the documents' link check
   osslsigncode openssl        # Authenticode signing of the release; its throwaway test certificate
   binutils                    # as and ld for the build's 32-bit kernel probe
