@@ -50,7 +50,8 @@ TEST_F(AccessTest, ObjectReleasedWhileItsExchangesRunLate)
 
 // On time, an object the agent answers with, alone or inside an array, reaches the caller as
 // the caller's own proxy: the agent's interfaces stay in the apartment of the thread that
-// called it, and go when the caller lets go of them. Late, the worker lets go of them.
+// called it, and go when the caller lets go of them. An object the caller held stays its own.
+// Late, the worker lets go of what the agent answered.
 TEST_F(AccessTest, ObjectsAnsweredInTimeArriveThroughTheCallersApartment)
 {
     const ScopedCommandTimeout timeout(1);
@@ -78,9 +79,26 @@ TEST_F(AccessTest, ObjectsAnsweredInTimeArriveThroughTheCallersApartment)
         EXPECT_EQ(S_OK, V_DISPATCH(object)->QueryInterface(IID_IClientSecurity, proxy.put_void()))
             << "the worker's own interface crossed apartments unmarshalled";
         proxy.reset();
+        com_ptr<IDispatch> dispatch;
+        EXPECT_EQ(S_OK, V_DISPATCH(object)->QueryInterface(IID_IDispatch, dispatch.put_void()));
+        EXPECT_EQ(V_DISPATCH(object), dispatch.get()) << "not the proxy of the dispatch interface";
+        dispatch.reset();
         ::VariantClear(&users);
         EXPECT_TRUE(Eventually([] { return testagent::LiveObjects() == 0; }));
     }
+
+    // An object the caller's variable already held, and an agent that writes nothing: the
+    // variable keeps the caller's own object, untouched.
+    testagent::SetOutcome("ServerAdmin", "GetMEUsersList", {});
+    IDispatch* own = nullptr;
+    ASSERT_EQ(S_OK, testagent::CreateAgent(CLSID_DnsAdmin, IID_IDispatch, reinterpret_cast<void**>(&own)));
+    V_VT(&users) = VT_DISPATCH;
+    V_DISPATCH(&users) = own;
+    EXPECT_EQ(S_OK, NewObject()->GetMEUsersList(kHost, kDomain, &users));
+    EXPECT_EQ(VT_DISPATCH, V_VT(&users));
+    EXPECT_EQ(own, V_DISPATCH(&users));
+    ::VariantClear(&users);
+    EXPECT_EQ(0, testagent::LiveObjects());
 
     answer.stallMs = testagent::kUntilReleased;
     testagent::SetOutcome("ServerAdmin", "GetMEUsersList", answer);
